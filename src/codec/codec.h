@@ -1,0 +1,35 @@
+// Decoding and integrity: the inflater, CRC-32 and the output stage, and the
+// traditional PKWARE decryption.
+#ifndef KVSFX_CODEC_H
+#define KVSFX_CODEC_H
+
+#include <stdint.h>
+
+// Inflater. Decodes one raw deflate stream from NextInputByte to FlushWindow.
+// 0 success; 1 or 2 malformed data (see inflate.cpp); "not enough memory" is
+// a FatalError.
+int InflateStream();
+
+// CRC-32 (reflected 0xEDB88320).
+void BuildCrcTable();
+void UpdateCrc(const uint8_t* data, uint32_t length);
+
+// Output stage.
+void FlushWindow(uint32_t count);
+void WriteOutputBuffer();
+
+// Traditional decryption.
+void InitKeys(const char* password);
+void UpdateKeys(uint8_t plain);
+uint8_t DecryptByte();
+int ReadEncryptionHeader();                          // 1 when a stored password passes the check
+int CheckEncryptionHeader(const uint8_t header[12]);  // 0 match, -1 otherwise
+enum : uint32_t { kEncryptionHeaderSize = 12, kPasswordMaxLength = 254 };
+
+// Password prompt: non-zero to go on, 0 when the user cancelled.
+uint8_t PromptForPassword(void* parent);
+// Stores text (1..254 characters) as the new password, releasing the old
+// one; 1 when stored. Used by every password front-end.
+int AcceptPassword(const char* text);
+
+#endif

@@ -1,0 +1,31 @@
+// Output files: path routines, folder creation, output file creation, the
+// overwrite decision and file times.
+#ifndef KVSFX_OUTPUT_H
+#define KVSFX_OUTPUT_H
+
+#include <stdint.h>
+
+int IsAsciiLetter(char c);
+int IsPathSeparator(char c);
+int IsMultiByteChar(const char* position);
+char* LastChar(char* text);        // null for an empty text
+char* LastSeparator(char* text);   // null when there is none
+char* LastComponent(char* text);
+const char* LastComponent(const char* text);
+void AppendSeparator(char* text);
+int StripTrailingSeparator(char* text);
+int PathExists(const char* path, uint32_t* folderFlag);
+int MakeFolder(const char* path);
+int IsValidDrive(const char* path);
+
+// Refuses (message 28 naming the entry, end of the run) entry names that
+// would leave the destination folder.
+void CheckEntryNameSafe();
+void BuildOutputPath();
+void CreateFolders();
+
+int ConfirmOverwrite();  // 1 extract, 0 skip; Cancel ends the run with 1
+void CreateOutputFile();
+void SetOutputFileTime();
+
+#endif

@@ -1,0 +1,34 @@
+// Start-up and configuration: entry point, main sequence, configuration
+// block and archive header, command line.
+#ifndef KVSFX_STARTUP_H
+#define KVSFX_STARTUP_H
+
+#include <stdint.h>
+
+#include "startup/sfx_state.h"
+
+// Cuts the argument text out of a process command line: after a quoted
+// program name it begins at the closing quote's successor, after an unquoted
+// one right after the first blank. Returns a pointer into commandLine.
+char* CutArgumentText(char* commandLine);
+
+// The whole program from process start to exit; returns the exit code:
+// 0 normal end, "-info", declined start-up prompt, or a finished run;
+// 2 a refused file or system, a fatal start-up error, or a run that did not
+// finish; InternalError ends the process itself with 1.
+uint32_t SfxMain(void* instance, char* argumentText);
+
+void ResolveLongModuleName(char* path);
+int CheckEntryPoint();
+void ReleaseResources();
+
+void LoadConfiguration();
+void VerifyStubChecksum(uint32_t length, uint32_t expectedCrc, const volatile SfxConfigBlock* block);
+void ReadSfxHeader();
+void CheckEndRecord();
+
+void ParseCommandLine(char* argumentText);
+char* FindChar(char* text, char byte);
+int CompareBytes(const void* a, const void* b, uint32_t count);
+
+#endif

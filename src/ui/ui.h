@@ -1,0 +1,75 @@
+// User interface: the portable part (progress values, status text, write
+// check, temporary folder, help and archiver launch) and the front-end
+// procedures that ui/win32/ (dialogs) and ui/terminal/ (Linux terminal)
+// each implement.
+#ifndef KVSFX_UI_H
+#define KVSFX_UI_H
+
+#include <stdint.h>
+
+// Dialog item ids of the main template.
+enum DialogItem : int {
+    kItemUnzip = 1,
+    kItemClose = 2,
+    kItemExplanation = 101,
+    kItemOverwrite = 102,
+    kItemEmpty = 103,
+    kItemHelp = 104,
+    kItemFolderLabel = 105,
+    kItemFolder = 106,
+    kItemStatus = 109,
+    kItemHiddenCheck = 111,
+    kItemAbout = 112,
+    kItemRunArchiver = 113,
+    kItemBrowse = 115,
+    kItemMeter = 201,
+    kItemPasswordText = 401,
+    kItemPasswordEdit = 402,
+};
+
+enum : uint32_t {
+    kProgressTimerId = 69,
+    kProgressTimerPeriod = 500,  // ms
+    kMeterRefreshStep = 65536,   // bytes between meter refreshes
+    kIntroNameMax = 24,          // longest file name in the explanation line
+    kEntryStatusArea = 292,      // ShowEntryStatus's area
+    kMeterTextArea = 100,        // the meter's text area
+};
+
+// --- portable (ui/*.cpp) ---
+
+// Progress value of bytesDone against the configured total: D*100/T below
+// 100, D/(T/100) otherwise, 0 for a total of 0.
+uint32_t MeterPosition();
+// Sends the position to the meter when it is shown, then repaints it.
+void RefreshMeter();
+// Message 34 with the file-name part of currentName, bounded to capacity.
+void FormatEntryStatus(char* area, uint32_t capacity);
+void ShowEntryStatus();
+// Message 35 on a short or failed write, else the cancellation poll.
+void CheckWrite(int32_t writeResult);
+int ChooseTempFolder(char* destination);
+// The explanation line (message 22 with the program's name or message 51).
+void FormatIntro(char* area, uint32_t capacity);
+// Step 9 of the dialog's initialisation: temporary folder or "." resolved.
+void ResolveDefaultFolder();
+// Zeroes the run's counters, runs ExtractArchive, and remembers a run that
+// did not finish for the exit code. Returns ExtractArchive's value.
+int RunExtraction();
+int LaunchArchiver();
+uint32_t RunCommand(const char* commandLine);
+void ShowHelp();
+void ShowAbout();
+
+// --- front-end (ui/win32/ or ui/terminal/) ---
+
+void RegisterMeterClass(void* instance);
+void RunMainDialog();       // step 20 of the main sequence
+int PollCancel();           // 1 when the user asked to abort
+void MeterSetPosition(uint32_t position);  // MTM_SETPOS on the meter
+void MeterRepaint();        // invalidate the meter without erasing, update the dialog
+void StatusLineShow(const char* text);     // per-entry text while the meter is hidden
+// Runs the password dialog from the inflated template; its result.
+intptr_t PasswordDialog(void* parent, const uint8_t* templateBlock);
+
+#endif
