@@ -1,0 +1,379 @@
+// The seam on Linux: real files and folders, and the terminal in place of
+// message boxes. Paths arrive in the stub's own form (backslashes) and are
+// turned into slashes before they reach the system.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/sysinfo.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+#include "platform/posix/codepage.h"
+
+namespace {
+
+enum : uint32_t { kNativePathCapacity = 1024 };
+
+// The stub's path with slashes; false when it does not fit.
+bool NativePath(const char* path, char* out) {
+    uint32_t i = 0;
+    for (; path[i] != 0; i++) {
+        if (i + 1 >= kNativePathCapacity) return false;
+        out[i] = path[i] == '\\' ? '/' : path[i];
+    }
+    out[i] = 0;
+    return true;
+}
+
+FileHandle FromDescriptor(int fd) { return fd < 0 ? 0 : (FileHandle)fd + 1; }
+int ToDescriptor(FileHandle file) { return (int)(file - 1); }
+
+FileHandle PosixOpenFile(const char* path, int /*share*/) {
+    char native[kNativePathCapacity];
+    if (!NativePath(path, native)) return 0;
+    int fd = open(native, O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        struct stat info;
+        if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+            close(fd);
+            return 0;
+        }
+    }
+    return FromDescriptor(fd);
+}
+
+FileHandle PosixCreateFile(const char* path) {
+    char native[kNativePathCapacity];
+    if (!NativePath(path, native)) return 0;
+    return FromDescriptor(open(native, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+}
+
+int32_t PosixReadFile(FileHandle file, void* buffer, uint32_t count) {
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t got = read(ToDescriptor(file), (char*)buffer + done, count - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += (uint32_t)got;
+    }
+    return (int32_t)done;
+}
+
+int32_t PosixWriteFile(FileHandle file, const void* buffer, uint32_t count) {
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t put = write(ToDescriptor(file), (const char*)buffer + done, count - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) return done > 0 ? (int32_t)done : -1;
+        if (put == 0) break;
+        done += (uint32_t)put;
+    }
+    return (int32_t)done;
+}
+
+int64_t PosixSeekFile(FileHandle file, int64_t offset, int origin) {
+    int whence = origin == kSeekSet ? SEEK_SET : origin == kSeekCurrent ? SEEK_CUR : SEEK_END;
+    off_t position = lseek(ToDescriptor(file), (off_t)offset, whence);
+    return position < 0 ? -1 : (int64_t)position;
+}
+
+void PosixCloseFile(FileHandle file) { close(ToDescriptor(file)); }
+
+// The DOS date and time are local time; the file gets them as its access and
+// modification times.
+void PosixSetFileTime(FileHandle file, uint16_t dosDate, uint16_t dosTime) {
+    struct tm local = {};
+    local.tm_year = 80 + (dosDate >> 9);
+    local.tm_mon = ((dosDate >> 5) & 0xF) - 1;
+    local.tm_mday = dosDate & 0x1F;
+    local.tm_hour = dosTime >> 11;
+    local.tm_min = (dosTime >> 5) & 0x3F;
+    local.tm_sec = (dosTime & 0x1F) * 2;
+    local.tm_isdst = -1;
+    time_t seconds = mktime(&local);
+    if (seconds == (time_t)-1) return;
+    struct timespec times[2];
+    times[0].tv_sec = seconds;
+    times[0].tv_nsec = 0;
+    times[1] = times[0];
+    futimens(ToDescriptor(file), times);
+}
+
+int PosixFindFile(const char* path, char* foundName, uint32_t* attributes) {
+    char native[kNativePathCapacity];
+    if (!NativePath(path, native)) return 0;
+    struct stat info;
+    if (stat(native, &info) != 0) return 0;
+    if (attributes) *attributes = S_ISDIR(info.st_mode) ? (uint32_t)kAttributeFolder : 0x20u;
+    if (foundName) {
+        // Linux names have one form only: the last component as given.
+        uint32_t length = (uint32_t)strlen(native);
+        while (length > 1 && native[length - 1] == '/') native[--length] = 0;
+        const char* slash = strrchr(native, '/');
+        const char* name = slash && slash[1] ? slash + 1 : native;
+        snprintf(foundName, 261, "%s", name);
+    }
+    return 1;
+}
+
+int PosixMakeFolder(const char* path) {
+    char native[kNativePathCapacity];
+    return NativePath(path, native) && mkdir(native, 0777) == 0;
+}
+
+int PosixSetCurrentFolder(const char* path) {
+    char native[kNativePathCapacity];
+    return NativePath(path, native) && chdir(native[0] ? native : "/") == 0;
+}
+
+uint32_t PosixCurrentFolder(char* buffer, uint32_t capacity) {
+    if (getcwd(buffer, capacity) == 0) return 0;
+    return (uint32_t)strlen(buffer);
+}
+
+uint32_t PosixModuleFileName(char* buffer, uint32_t capacity) {
+    if (capacity == 0) return 0;
+    ssize_t length = readlink("/proc/self/exe", buffer, capacity - 1);
+    if (length <= 0) return 0;
+    buffer[length] = 0;
+    return (uint32_t)length;
+}
+
+// Linux has no Windows folder: the temporary folder comes from TMP or TEMP,
+// which fall back on TMPDIR and /tmp.
+uint32_t PosixWindowsFolder(char*, uint32_t) { return 0; }
+
+// Drive letters do not exist on Linux: a path that begins with one names no
+// drive.
+uint32_t PosixDriveType(const char*) { return kDriveUnknown; }
+
+// The label of the file system that holds the program (the stand-in for the
+// drive the archive lies on), found through /dev/disk/by-label.
+int PosixVolumeLabel(const char*, char* label, uint32_t capacity) {
+    char module[kNativePathCapacity];
+    if (PosixModuleFileName(module, sizeof module) == 0) return 0;
+    struct stat file;
+    if (stat(module, &file) != 0) return 0;
+    DIR* folder = opendir("/dev/disk/by-label");
+    if (folder == 0) return 0;
+    int found = 0;
+    while (struct dirent* item = readdir(folder)) {
+        if (item->d_name[0] == '.') continue;
+        char link[kNativePathCapacity];
+        snprintf(link, sizeof link, "/dev/disk/by-label/%s", item->d_name);
+        struct stat device;
+        if (stat(link, &device) != 0 || !S_ISBLK(device.st_mode) || device.st_rdev != file.st_dev) continue;
+        // udev escapes blanks and other bytes as \xNN.
+        uint32_t out = 0;
+        for (const char* p = item->d_name; *p != 0 && out + 1 < capacity; p++) {
+            unsigned value;
+            if (p[0] == '\\' && p[1] == 'x' && sscanf(p + 2, "%2x", &value) == 1) {
+                label[out++] = (char)value;
+                p += 3;
+            } else {
+                label[out++] = *p;
+            }
+        }
+        label[out] = 0;
+        found = 1;
+        break;
+    }
+    closedir(folder);
+    return found;
+}
+
+uint32_t PosixEnvironment(const char* name, char* buffer, uint32_t capacity) {
+    const char* value = getenv(name);
+    if ((value == 0 || *value == 0) && strcmp(name, "TMP") == 0) {
+        value = getenv("TMPDIR");
+        if (value == 0 || *value == 0) value = "/tmp";
+    }
+    if (value == 0) return 0;
+    uint32_t length = (uint32_t)strlen(value);
+    if (length >= capacity) return length + 1;  // as the system call: the size it needs
+    memcpy(buffer, value, length + 1);
+    return length;
+}
+
+void* PosixAllocate(uint32_t size) { return calloc(1, size ? size : 1); }
+void PosixRelease(void* block) { free(block); }
+
+uint32_t PosixSystemVersion() {
+    struct utsname name;
+    unsigned major = 4, minor = 0;
+    if (uname(&name) == 0) sscanf(name.release, "%u.%u", &major, &minor);
+    if (major < 4) major = 4;
+    return (major & 0xFF) | ((minor & 0xFF) << 8);
+}
+
+void PosixMemoryStatus(SfxMemoryStatus* status) {
+    struct sysinfo info;
+    if (sysinfo(&info) != 0) return;
+    uint64_t unit = info.mem_unit ? info.mem_unit : 1;
+    status->totalPhysical = (uint64_t)info.totalram * unit;
+    status->availablePhysical = (uint64_t)info.freeram * unit;
+    status->memoryLoad =
+        status->totalPhysical ? (uint32_t)(100 - status->availablePhysical * 100 / status->totalPhysical) : 0;
+    status->totalVirtual = status->totalPhysical + (uint64_t)info.totalswap * unit;
+    status->availableVirtual = status->availablePhysical + (uint64_t)info.freeswap * unit;
+}
+
+void PosixSystemTime(SfxSystemTime* now) {
+    time_t seconds = time(0);
+    struct tm utc;
+    gmtime_r(&seconds, &utc);
+    now->year = (uint16_t)(utc.tm_year + 1900);
+    now->month = (uint16_t)(utc.tm_mon + 1);
+    now->day = (uint16_t)utc.tm_mday;
+    now->hour = (uint16_t)utc.tm_hour;
+    now->minute = (uint16_t)utc.tm_min;
+}
+
+void PosixExitProcess(uint32_t code) {
+    fflush(0);
+    _exit((int)code);
+}
+
+char* PosixNextChar(const char* text) { return (char*)(*text ? text + 1 : text); }
+
+// Upper case in Windows-1252, as the system's conversion does it.
+void PosixUpperCase(char* text, uint32_t length) {
+    for (uint32_t i = 0; i < length; i++) {
+        unsigned char c = (unsigned char)text[i];
+        if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) c -= 0x20;
+        else if (c == 0x9A || c == 0x9C || c == 0x9E) c -= 0x10;
+        else if (c == 0xFF) c = 0x9F;
+        text[i] = (char)c;
+    }
+}
+
+// --- Message boxes on the terminal -----------------------------------------
+
+struct Button {
+    const char* label;  // UTF-8
+    int answer;
+};
+
+uint32_t BoxButtons(uint32_t style, Button* buttons) {
+    switch (style & kBoxButtonsMask) {
+    case kBoxOkCancel:
+        buttons[0] = {"OK", kAnswerOk};
+        buttons[1] = {"Annuler", kAnswerCancel};
+        return 2;
+    case kBoxAbortRetryIgnore:
+        buttons[0] = {"Abandonner", kAnswerAbort};
+        buttons[1] = {"R\xC3\xA9" "essayer", kAnswerRetry};
+        buttons[2] = {"Ignorer", kAnswerIgnore};
+        return 3;
+    case kBoxYesNoCancel:
+        buttons[0] = {"Oui", kAnswerYes};
+        buttons[1] = {"Non", kAnswerNo};
+        buttons[2] = {"Annuler", kAnswerCancel};
+        return 3;
+    case kBoxYesNo:
+        buttons[0] = {"Oui", kAnswerYes};
+        buttons[1] = {"Non", kAnswerNo};
+        return 2;
+    default:
+        buttons[0] = {"OK", kAnswerOk};
+        return 1;
+    }
+}
+
+// The answer at the end of input: Cancel, No or Abort where the box has one.
+int SafeAnswer(const Button* buttons, uint32_t count) {
+    for (uint32_t i = 0; i < count; i++)
+        if (buttons[i].answer == kAnswerCancel) return kAnswerCancel;
+    for (uint32_t i = 0; i < count; i++)
+        if (buttons[i].answer == kAnswerNo || buttons[i].answer == kAnswerAbort) return buttons[i].answer;
+    return buttons[0].answer;
+}
+
+int LowerAscii(int c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
+
+// An answer is the button's number, its label, or the label's first letter,
+// in any case; an empty line takes the default button.
+int MatchAnswer(const char* line, const Button* buttons, uint32_t count, uint32_t defaultIndex) {
+    while (*line == ' ' || *line == '\t') line++;
+    uint32_t length = (uint32_t)strcspn(line, "\r\n");
+    while (length > 0 && (line[length - 1] == ' ' || line[length - 1] == '\t')) length--;
+    if (length == 0) return buttons[defaultIndex].answer;
+    if (length == 1 && line[0] >= '1' && line[0] < (char)('1' + count)) return buttons[line[0] - '1'].answer;
+    for (uint32_t i = 0; i < count; i++) {
+        const char* label = buttons[i].label;
+        if (length == 1 && LowerAscii((unsigned char)line[0]) == LowerAscii((unsigned char)label[0]))
+            return buttons[i].answer;
+        if (strlen(label) == length && strncasecmp(line, label, length) == 0) return buttons[i].answer;
+    }
+    return 0;
+}
+
+int PosixMessageBox(void*, const char* text, const char* caption, uint32_t style) {
+    Button buttons[3];
+    uint32_t count = BoxButtons(style, buttons);
+    uint32_t defaultIndex = (style & kBoxDefaultButton2) && count > 1 ? 1 : 0;
+
+    static char converted[4096];
+    AnsiToUtf8(caption, converted, sizeof converted);
+    fprintf(stderr, "\n[%s]\n", converted);
+    AnsiToUtf8(text, converted, sizeof converted);
+    // Carriage returns end some texts; the terminal shows line feeds only.
+    for (char* p = converted; *p; p++)
+        if (*p == '\r') *p = ' ';
+    fprintf(stderr, "%s\n", converted);
+    if (count == 1) {
+        fflush(stderr);
+        return buttons[0].answer;
+    }
+    for (;;) {
+        fprintf(stderr, "(");
+        for (uint32_t i = 0; i < count; i++)
+            fprintf(stderr, "%s%u %s%s", i ? ", " : "", i + 1, buttons[i].label, i == defaultIndex ? "*" : "");
+        fprintf(stderr, ") > ");
+        fflush(stderr);
+        char line[256];
+        if (fgets(line, sizeof line, stdin) == 0) {
+            int answer = SafeAnswer(buttons, count);
+            for (uint32_t i = 0; i < count; i++)
+                if (buttons[i].answer == answer) fprintf(stderr, "%s\n", buttons[i].label);
+            return answer;
+        }
+        int answer = MatchAnswer(line, buttons, count, defaultIndex);
+        if (answer != 0) return answer;
+    }
+}
+
+// Linux keeps no registered archiver.
+int PosixArchiverCommand(char*, uint32_t) { return 0; }
+int PosixShiftHeld() { return 0; }
+
+uint32_t PosixRunCommand(const char* line) {
+    pid_t child = fork();
+    if (child < 0) return 0;
+    if (child == 0) {
+        execl("/bin/sh", "sh", "-c", line, (char*)0);
+        _exit(127);
+    }
+    return 32;
+}
+
+}  // namespace
+
+SfxPlatform sfxPlatform = {
+    PosixOpenFile,        PosixCreateFile,       PosixCreateFile,      PosixReadFile,
+    PosixWriteFile,       PosixSeekFile,         PosixCloseFile,       PosixSetFileTime,
+    PosixFindFile,        PosixMakeFolder,       PosixSetCurrentFolder, PosixCurrentFolder,
+    PosixModuleFileName,  PosixWindowsFolder,    PosixDriveType,       PosixVolumeLabel,
+    PosixEnvironment,     PosixAllocate,         PosixRelease,         PosixSystemVersion,
+    PosixMemoryStatus,    PosixSystemTime,       PosixExitProcess,     PosixNextChar,
+    PosixUpperCase,       PosixOemToAnsi,        PosixMessageBox,      PosixArchiverCommand,
+    PosixShiftHeld,       PosixRunCommand,
+};

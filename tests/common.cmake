@@ -1,0 +1,1 @@
+kvsfx_test(test_text test_text.cpp)
