@@ -1,8 +1,85 @@
-# The Windows stub: no C++ runtime, our own entry point, imports from the
-# system DLLs only. Refined by the Windows front-end work.
-add_executable(${KVSFX_STUB_NAME} WIN32 ${KVSFX_ENTRY_SOURCE})
-target_compile_options(${KVSFX_STUB_NAME} PRIVATE ${KVSFX_WARNINGS} ${KVSFX_STUB_FLAGS} -Os)
-target_compile_options(kvsfx_core PRIVATE -Os)
+# The Windows stub (kvsfx32.exe, PE32; kvsfx64.exe, PE32+) and the Windows
+# build of the builder (kvsfx-make.exe).
+#
+# The stub is linked without the C runtime's start-up code and without the
+# MinGW runtime libraries: its entry point is SfxEntry, and it imports only
+# from KERNEL32, USER32, GDI32, SHELL32, ADVAPI32, COMCTL32 (one function, by
+# ordinal) and msvcrt.dll (memcpy and its kin, which the compiler may call).
+# libgcc is linked statically for the stack probe and, on x86, 64-bit
+# division.
+enable_language(RC)
+
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  set(KVSFX_MANIFEST_ARCH x86)
+  # __stdcall with no arguments, decorated on x86.
+  set(KVSFX_ENTRY_SYMBOL _SfxEntry@0)
+  set(KVSFX_COMCTL_EXPORT "InitCommonControls@0")
+  set(KVSFX_DLLTOOL_FLAGS -m i386)
+else()
+  set(KVSFX_MANIFEST_ARCH amd64)
+  set(KVSFX_ENTRY_SYMBOL SfxEntry)
+  set(KVSFX_COMCTL_EXPORT "InitCommonControls")
+  set(KVSFX_DLLTOOL_FLAGS -m i386:x86-64)
+endif()
+
+# The common-controls initialisation is imported by ordinal 17; the import
+# library that MinGW ships imports it by name, so the stub gets its own.
+string(REGEX REPLACE "g\\+\\+$" "dlltool" KVSFX_DLLTOOL "${CMAKE_CXX_COMPILER}")
+set(KVSFX_COMCTL_DEF ${CMAKE_CURRENT_BINARY_DIR}/comctl32_ordinal.def)
+set(KVSFX_COMCTL_LIB ${CMAKE_CURRENT_BINARY_DIR}/libcomctl32_ordinal.a)
+file(WRITE ${KVSFX_COMCTL_DEF} "LIBRARY COMCTL32.dll\nEXPORTS\n  ${KVSFX_COMCTL_EXPORT} @17 NONAME\n")
+add_custom_command(OUTPUT ${KVSFX_COMCTL_LIB}
+  COMMAND ${KVSFX_DLLTOOL} ${KVSFX_DLLTOOL_FLAGS} -d ${KVSFX_COMCTL_DEF} -l ${KVSFX_COMCTL_LIB}
+  DEPENDS ${KVSFX_COMCTL_DEF}
+  COMMENT "Import library for COMCTL32 ordinal 17")
+add_custom_target(kvsfx_comctl_ordinal DEPENDS ${KVSFX_COMCTL_LIB})
+
+# The manifest names the build's architecture.
+configure_file(${SRC}/platform/win32/kvsfx.manifest.in ${CMAKE_CURRENT_BINARY_DIR}/kvsfx.manifest @ONLY)
+
+set(KVSFX_SIZE_FLAGS -Os -ffunction-sections -fno-stack-protector -fno-ident
+  -fno-unwind-tables -fno-asynchronous-unwind-tables)
+
+add_executable(${KVSFX_STUB_NAME} WIN32 ${KVSFX_ENTRY_SOURCE} ${SRC}/platform/win32/stub.rc)
+add_dependencies(${KVSFX_STUB_NAME} kvsfx_comctl_ordinal)
+set_source_files_properties(${SRC}/platform/win32/stub.rc PROPERTIES
+  OBJECT_DEPENDS "${SRC}/platform/win32/kelvra.ico;${CMAKE_CURRENT_BINARY_DIR}/kvsfx.manifest")
+target_include_directories(${KVSFX_STUB_NAME} PRIVATE ${SRC}/platform/win32 ${CMAKE_CURRENT_BINARY_DIR})
+target_compile_options(${KVSFX_STUB_NAME} PRIVATE
+  $<$<COMPILE_LANGUAGE:CXX>:${KVSFX_WARNINGS} ${KVSFX_STUB_FLAGS} ${KVSFX_SIZE_FLAGS}>)
+target_compile_options(kvsfx_core PRIVATE ${KVSFX_SIZE_FLAGS})
 target_link_libraries(${KVSFX_STUB_NAME} PRIVATE kvsfx_core)
-target_link_options(${KVSFX_STUB_NAME} PRIVATE -s -static-libgcc -static-libstdc++)
-target_link_libraries(${KVSFX_STUB_NAME} PRIVATE kernel32 user32 gdi32 shell32 advapi32 comctl32)
+target_link_options(${KVSFX_STUB_NAME} PRIVATE
+  -nostdlib -nostartfiles -Wl,-e,${KVSFX_ENTRY_SYMBOL}
+  -s -Wl,--gc-sections -Wl,--nxcompat -Wl,--dynamicbase)
+target_link_libraries(${KVSFX_STUB_NAME} PRIVATE
+  ${KVSFX_COMCTL_LIB} kernel32 user32 gdi32 shell32 advapi32 msvcrt gcc)
+
+# kvsfx-make.exe: the builder for people on Windows, beside kvsfx32.exe
+# (its default stub). Fully static: zlib from MinGW, libgcc and libstdc++
+# linked in. libdeflate does not exist for MinGW: the builder's sources take
+# zlib alone when KVSFX_NO_LIBDEFLATE is defined. The target is left out
+# while a source still needs libdeflate or POSIX headers without a Windows
+# branch (a source that mentions _WIN32 or KVSFX_NO_LIBDEFLATE has one).
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  file(GLOB KVSFX_MAKE_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tools/make/*.cpp)
+  find_library(KVSFX_MINGW_ZLIB NAMES libz.a z)
+  set(KVSFX_MAKE_PORTABLE ON)
+  foreach(source ${KVSFX_MAKE_SOURCES})
+    file(READ ${source} text)
+    if(text MATCHES "#include <(libdeflate\\.h|unistd\\.h|fcntl\\.h|dirent\\.h|sys/[a-z]+\\.h)>"
+       AND NOT text MATCHES "_WIN32|KVSFX_NO_LIBDEFLATE")
+      set(KVSFX_MAKE_PORTABLE OFF)
+    endif()
+  endforeach()
+  if(KVSFX_MAKE_SOURCES AND KVSFX_MINGW_ZLIB AND KVSFX_MAKE_PORTABLE)
+    add_executable(kvsfx-make ${KVSFX_MAKE_SOURCES})
+    target_include_directories(kvsfx-make PRIVATE ${SRC} ${CMAKE_CURRENT_SOURCE_DIR}/tools/make)
+    target_compile_options(kvsfx-make PRIVATE ${KVSFX_WARNINGS} -O2)
+    target_compile_definitions(kvsfx-make PRIVATE KVSFX_NO_LIBDEFLATE=1)
+    target_link_libraries(kvsfx-make PRIVATE ${KVSFX_MINGW_ZLIB})
+    target_link_options(kvsfx-make PRIVATE -static -static-libgcc -static-libstdc++ -s)
+  elseif(KVSFX_MAKE_SOURCES)
+    message(STATUS "kvsfx-make.exe left out: the builder's sources have no Windows branch yet")
+  endif()
+endif()

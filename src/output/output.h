@@ -21,6 +21,9 @@ int IsValidDrive(const char* path);
 // Refuses (message 28 naming the entry, end of the run) entry names that
 // would leave the destination folder.
 void CheckEntryNameSafe();
+// The same with the rules of Windows names (':' and device names) switched
+// on or off; CheckEntryNameSafe uses those of the system it runs on.
+void CheckEntryNameSafeFor(int windowsRules);
 void BuildOutputPath();
 void CreateFolders();
 

@@ -119,7 +119,9 @@ int PosixFindFile(const char* path, char* foundName, uint32_t* attributes) {
         while (length > 1 && native[length - 1] == '/') native[--length] = 0;
         const char* slash = strrchr(native, '/');
         const char* name = slash && slash[1] ? slash + 1 : native;
-        snprintf(foundName, 261, "%s", name);
+        size_t nameLength = strlen(name);
+        if (nameLength > 260) return 0;  // no such name on the stub's side of the seam
+        memcpy(foundName, name, nameLength + 1);
     }
     return 1;
 }

@@ -1,0 +1,277 @@
+// Output paths and folders: the small path routines, the output path of a
+// file entry, the folders a path needs, and the refusal of entry names that
+// would place anything outside the destination folder.
+//
+// Paths are 8-bit texts in the ANSI code page, stepped character by
+// character with the system's next-character step so that the second byte of
+// a double-byte character is never taken for a separator: every test below
+// looks only at the first byte of a character, where a separator byte is a
+// whole character. Both separators count on input; output paths carry
+// backslashes only.
+#include "output/output.h"
+
+#include "failure/failure.h"
+#include "resources/messages.h"
+#include "startup/sfx_state.h"
+#include "startup/text.h"
+
+// ---------------------------------------------------------------------------
+// Path routines.
+
+int IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+int IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+int IsMultiByteChar(const char* position) { return sfxPlatform.nextChar(position) - position > 1; }
+
+char* LastChar(char* text) {
+    char* last = 0;
+    for (char* p = text; *p != 0; p = sfxPlatform.nextChar(p)) last = p;
+    return last;
+}
+
+char* LastSeparator(char* text) {
+    char* found = 0;
+    for (char* p = text; *p != 0; p = sfxPlatform.nextChar(p))
+        if (IsPathSeparator(*p)) found = p;
+    return found;
+}
+
+char* LastComponent(char* text) {
+    char* separator = LastSeparator(text);
+    return separator ? separator + 1 : text;
+}
+
+const char* LastComponent(const char* text) { return LastComponent(const_cast<char*>(text)); }
+
+// The caller leaves room for one more character.
+void AppendSeparator(char* text) {
+    char* last = LastChar(text);
+    if (last != 0 && IsPathSeparator(*last)) return;
+    uint32_t length = TextLength(text);
+    text[length] = '\\';
+    text[length + 1] = 0;
+}
+
+// The root part (two leading separators, or a drive letter and ':') keeps
+// its separator: C:\ and \ stay as they are, C:\Data\ becomes C:\Data.
+int StripTrailingSeparator(char* text) {
+    uint32_t rootLength = 0;
+    if ((IsPathSeparator(text[0]) && IsPathSeparator(text[1])) || (IsAsciiLetter(text[0]) && text[1] == ':'))
+        rootLength = 2;
+    char* last = LastChar(text);
+    if (last == 0 || !IsPathSeparator(*last)) return 0;
+    if ((uint32_t)(last - text) <= rootLength) return 0;
+    *last = 0;
+    return 1;
+}
+
+int PathExists(const char* path, uint32_t* folderFlag) {
+    char foundName[kPathCapacity];
+    uint32_t attributes = 0;
+    if (!sfxPlatform.findFile(path, foundName, &attributes)) return 0;
+    if (folderFlag != 0 && (attributes & kAttributeFolder) != 0) *folderFlag = kAttributeFolder;
+    return 1;
+}
+
+int MakeFolder(const char* path) { return sfxPlatform.makeFolder(path); }
+
+int IsValidDrive(const char* path) {
+    char root[4] = {path[0], ':', '\\', 0};
+    uint32_t type = sfxPlatform.driveType(root);
+    return type != kDriveUnknown && type != kDriveNoRootFolder;
+}
+
+// ---------------------------------------------------------------------------
+// Entry names that would leave the destination.
+
+namespace {
+
+// Message 28 naming the entry as stored, then the end of the run.
+[[noreturn]] void RefuseEntryName() {
+    FormatGuarded(state.messageBuffer, kMessageBufferSize, kGuardOutputPathText, MessageText(MSG_CANNOT_CREATE_FILE),
+                  state.entryName);
+    FatalError(state.messageBuffer);
+}
+
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? (char)(c - 32) : c; }
+
+// A component Windows reads as a device, whatever extension follows: CON,
+// NUL, AUX, PRN, COM1 to COM9, LPT1 to LPT9. Windows also ignores blanks
+// before the extension ("CON .txt") and takes the superscript digits 1, 2
+// and 3 of Windows-1252 as port numbers.
+int IsDeviceName(const char* component, uint32_t length) {
+    uint32_t base = 0;
+    while (base < length && component[base] != '.') base++;
+    while (base > 0 && component[base - 1] == ' ') base--;
+    if (base < 3 || base > 4) return 0;
+    char name[4] = {UpperAscii(component[0]), UpperAscii(component[1]), UpperAscii(component[2]),
+                    base == 4 ? component[3] : (char)0};
+    static const char* const kDevices[] = {"CON", "NUL", "AUX", "PRN"};
+    if (base == 3) {
+        for (const char* device : kDevices)
+            if (name[0] == device[0] && name[1] == device[1] && name[2] == device[2]) return 1;
+        return 0;
+    }
+    int port = (name[0] == 'C' && name[1] == 'O' && name[2] == 'M') || (name[0] == 'L' && name[1] == 'P' && name[2] == 'T');
+    unsigned char digit = (unsigned char)name[3];
+    return port && ((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
+}
+
+// A component that names the folder above: "..". Windows drops the
+// trailing dots and blanks of a component, so there any component made
+// only of dots and blanks with at least two dots counts as well.
+int IsParentComponent(const char* component, uint32_t length, int windowsRules) {
+    if (length == 2 && component[0] == '.' && component[1] == '.') return 1;
+    if (!windowsRules) return 0;
+    uint32_t dots = 0;
+    for (uint32_t i = 0; i < length; i++) {
+        if (component[i] == '.') dots++;
+        else if (component[i] != ' ') return 0;
+    }
+    return dots >= 2;
+}
+
+#ifdef _WIN32
+const int kWindowsRules = 1;
+#else
+const int kWindowsRules = 0;
+#endif
+
+}  // namespace
+
+// The archive decides the names under the destination, never where the
+// destination is: a '..' component, or a rooted name with no destination to
+// hold it, would reach outside it; so would, on Windows, a ':' (a drive or
+// a stream) or a device name. Checked before anything is created for the
+// entry.
+void CheckEntryNameSafeFor(int windowsRules) {
+    const char* name = state.entryName;
+    if (state.destFolder[0] == 0 && IsPathSeparator(name[0])) RefuseEntryName();
+    const char* component = name;
+    for (const char* p = name;; p = sfxPlatform.nextChar(p)) {
+        if (windowsRules && *p == ':') RefuseEntryName();
+        if (*p != 0 && !IsPathSeparator(*p)) continue;
+        uint32_t length = (uint32_t)(p - component);
+        if (IsParentComponent(component, length, windowsRules)) RefuseEntryName();
+        if (windowsRules && IsDeviceName(component, length)) RefuseEntryName();
+        if (*p == 0) break;
+        component = p + 1;
+    }
+}
+
+void CheckEntryNameSafe() { CheckEntryNameSafeFor(kWindowsRules); }
+
+// ---------------------------------------------------------------------------
+// The output path of a file entry.
+
+void BuildOutputPath() {
+    if (state.destFolder[0] != 0) {
+        char work[kWorkPathCapacity];
+        if (CopyText(work, kWorkPathCapacity, state.destFolder) >= kWorkPathCapacity)
+            InternalError(SFX_GUARD_MODULE, kGuardOutputFolderCopy);
+        AppendSeparator(work);
+        // One leading separator of the name is dropped; a second one stays.
+        const char* tail = state.entryName;
+        if (IsPathSeparator(tail[0])) tail++;
+        uint32_t workLength = TextLength(work);
+        uint32_t tailLength = TextLength(tail);
+        if (tailLength + workLength + 1 > kMaxNameLength) {
+            FormatGuarded(state.messageBuffer, kMessageBufferSize, kGuardOutputPathText,
+                          MessageText(MSG_CANNOT_CREATE_FILE), state.entryName);
+            FatalError(state.messageBuffer);
+        }
+        if (workLength + tailLength >= kEntryNameCapacity) InternalError(SFX_GUARD_MODULE, kGuardOutputPathJoin);
+        // The tail moves up first: it may lie inside entryName itself.
+        for (uint32_t i = tailLength + 1; i-- > 0;) state.entryName[workLength + i] = tail[i];
+        for (uint32_t i = 0; i < workLength; i++) state.entryName[i] = work[i];
+    }
+    for (char* p = state.entryName; *p != 0; p = sfxPlatform.nextChar(p))
+        if (*p == '/') *p = '\\';
+}
+
+// ---------------------------------------------------------------------------
+// Folder creation.
+
+namespace {
+
+// The working path of CreateFolders: a folder entry under destFolder, or a
+// file entry's output path as built.
+void MakeWorkingPath(char* work) {
+    char* last = LastChar(state.entryName);
+    int folderEntry = last != 0 && IsPathSeparator(*last);
+    if (!folderEntry) {
+        if (CopyText(work, kWorkPathCapacity, state.entryName) >= kWorkPathCapacity)
+            InternalError(SFX_GUARD_MODULE, kGuardFolderFileCopy);
+        return;
+    }
+    if (CopyText(work, kWorkPathCapacity, state.destFolder) >= kWorkPathCapacity)
+        InternalError(SFX_GUARD_MODULE, kGuardFolderCopy);
+    if (work[0] != 0) {
+        if (TextLength(work) + 1 >= kWorkPathCapacity) InternalError(SFX_GUARD_MODULE, kGuardFolderSeparator);
+        AppendSeparator(work);
+    }
+    uint32_t workLength = TextLength(work);
+    uint32_t nameLength = TextLength(state.entryName);
+    if (nameLength + workLength + 1 > kMaxNameLength) {
+        FormatGuarded(state.messageBuffer, kMessageBufferSize, kGuardFolderEntryText,
+                      MessageText(MSG_CANNOT_CREATE_FOLDER), state.entryName);
+        FatalError(state.messageBuffer);
+    }
+    if (CopyText(work + workLength, kWorkPathCapacity - workLength, state.entryName) >= kWorkPathCapacity - workLength)
+        InternalError(SFX_GUARD_MODULE, kGuardFolderEntryJoin);
+}
+
+// A path on a drive letter the system does not know: message 45 naming the
+// bare letter.
+void CheckDrive(char* work) {
+    if (!IsAsciiLetter(work[0]) || work[1] != ':' || IsValidDrive(work)) return;
+    work[1] = 0;
+    FormatGuarded(state.messageBuffer, kMessageBufferSize, kGuardBadDriveText, MessageText(MSG_BAD_DRIVE), work);
+    FatalError(state.messageBuffer);
+}
+
+// Where creation starts: after the server and share of a network path, and
+// after a leading separator. So C:\Out\a starts at C, \Out\a at O, and
+// \\srv\share\out at the o of out.
+char* CreationStart(char* work) {
+    char* p = work;
+    if (IsPathSeparator(p[0]) && IsPathSeparator(p[1])) {
+        p += 2;
+        while (*p != 0 && !IsPathSeparator(*p)) p = sfxPlatform.nextChar(p);
+        if (*p != 0) p++;
+        while (*p != 0 && !IsPathSeparator(*p)) p = sfxPlatform.nextChar(p);
+    }
+    if (IsPathSeparator(*p)) p++;
+    return p;
+}
+
+}  // namespace
+
+void CreateFolders() {
+    char work[kWorkPathCapacity];
+    MakeWorkingPath(work);
+    CheckDrive(work);
+    char* position = CreationStart(work);
+    char* end = LastComponent(work);
+    while (position < end) {
+        char* separator = position;
+        while (*separator != 0 && !IsPathSeparator(*separator)) separator = sfxPlatform.nextChar(separator);
+        if (*separator == 0) break;
+        // An empty component (two separators in a row, as a name with a
+        // leading separator gives under the destination) names no folder:
+        // the prefix would end in a separator, which the system cannot find
+        // and cannot create.
+        if (separator != position) {
+            *separator = 0;
+            int bareDrive = separator - work == 2 && IsAsciiLetter(work[0]) && work[1] == ':';
+            if (!PathExists(work, 0) && !bareDrive && !MakeFolder(work)) {
+                FormatGuarded(state.messageBuffer, kMessageBufferSize, kGuardMakeFolderText,
+                              MessageText(MSG_CANNOT_CREATE_FOLDER), work);
+                FatalError(state.messageBuffer);
+            }
+        }
+        *separator = '\\';
+        position = separator + 1;
+    }
+}

@@ -1,0 +1,202 @@
+// The main dialog on the terminal. It shows what the dialog shows (title,
+// explanation line, destination folder, the overwrite check box) and offers
+// the dialog's commands under the template's own labels; a command is
+// chosen by its number or its label. Browsing becomes typing a folder. At
+// the end of input the dialog closes, as Escape closes it.
+#include <stdio.h>
+
+#include "codec/codec.h"
+#include "output/output.h"
+#include "resources/messages.h"
+#include "startup/sfx_state.h"
+#include "startup/text.h"
+#include "ui/terminal/terminal.h"
+#include "ui/ui.h"
+
+namespace {
+
+enum : uint32_t { kTitleCapacity = 400, kIntroCapacity = kMessageBufferSize };
+
+// The dialog's commands in the order they are offered.
+const int kCommands[] = {kItemUnzip, kItemBrowse, kItemOverwrite, kItemRunArchiver, kItemClose, kItemAbout, kItemHelp};
+const uint32_t kCommandCount = sizeof kCommands / sizeof kCommands[0];
+
+// mainDialog is never a window here; it only has to be non-null while the
+// dialog exists.
+char dialogMark;
+
+struct TerminalDialog {
+    int closed;
+    char status[kMessageBufferSize];  // the status line's current text
+};
+TerminalDialog dialog;
+
+const uint8_t* MainTemplate() { return (const uint8_t*)MessageText(MSG_MAIN_DIALOG); }
+
+void Label(int id, char* label) { TemplateItemText(MainTemplate(), kMainTemplateCopySize, id, label, kLabelCapacity); }
+
+void SetStatus(const char* text) {
+    CopyText(dialog.status, sizeof dialog.status, text);
+    if (text[0] != 0) StatusLineShow(text);
+}
+
+int LowerAscii(int c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
+
+// Case-insensitive in ASCII, the rest byte for byte.
+int SameWords(const char* a, const char* b) {
+    for (; *a != 0 && *b != 0; a++, b++)
+        if (LowerAscii((unsigned char)*a) != LowerAscii((unsigned char)*b)) return 0;
+    return *a == 0 && *b == 0;
+}
+
+// Steps 6 and 7 of the initialisation: "title - program", or the custom
+// title (or message 8) when the configuration asks for it.
+void FormatTitle(char* title, uint32_t capacity) {
+    FormatText(title, capacity, "%s - %s", programTitle, LastComponent(state.archivePath));
+    if (sfxConfigBlock.flags & SFXF_TITLE_IN_DIALOG) {
+        const char* custom = state.customTitle && state.customTitle[0] ? state.customTitle : MessageText(MSG_INSTALL_TITLE);
+        CopyText(title, capacity, custom);
+    }
+}
+
+// The dialog's fixed part: title, explanation line, destination and the
+// overwrite setting.
+void ShowHeader() {
+    char text[kTitleCapacity];
+    FormatTitle(text, sizeof text);
+    fputc('\n', stdout);
+    PutTerminalText(stdout, text);
+    fputs("\n\n", stdout);
+    char intro[kIntroCapacity];
+    FormatIntro(intro, sizeof intro);
+    PutTerminalText(stdout, intro);
+    fputs("\n\n", stdout);
+    char label[kLabelCapacity];
+    Label(kItemFolderLabel, label);
+    fputs(label, stdout);
+    PutTerminalText(stdout, state.destFolder);
+    fputc('\n', stdout);
+    Label(kItemOverwrite, label);
+    fprintf(stdout, "[%c] %s\n", state.overwriteAll ? 'x' : ' ', label);
+    fflush(stdout);
+}
+
+// The commands, the status line, and the prompt.
+void ShowCommands() {
+    char label[kLabelCapacity];
+    fputc('\n', stdout);
+    for (uint32_t i = 0; i < kCommandCount; i++) {
+        Label(kCommands[i], label);
+        if (kCommands[i] == kItemOverwrite) fprintf(stdout, "  %u  [%c] %s\n", i + 1, state.overwriteAll ? 'x' : ' ', label);
+        else fprintf(stdout, "  %u  %s\n", i + 1, label);
+    }
+    if (dialog.status[0] != 0) {
+        fputc('\n', stdout);
+        PutTerminalText(stdout, dialog.status);
+        fputc('\n', stdout);
+    }
+    fputs("> ", stdout);
+    fflush(stdout);
+}
+
+// The command a line names: its number or its label; 0 for none.
+int CommandOf(const char* line) {
+    if (line[0] >= '1' && line[0] < (char)('1' + kCommandCount) && line[1] == 0) return kCommands[line[0] - '1'];
+    char label[kLabelCapacity];
+    for (uint32_t i = 0; i < kCommandCount; i++) {
+        Label(kCommands[i], label);
+        uint32_t length = TextLength(label);
+        while (length > 0 && (label[length - 1] == ' ' || label[length - 1] == ':' || label[length - 1] == '.'))
+            label[--length] = 0;
+        if (SameWords(line, label)) return kCommands[i];
+    }
+    return 0;
+}
+
+// Browse: the folder field's label as the prompt, a typed folder as the
+// choice; an empty line keeps the folder.
+void OnBrowse() {
+    char label[kLabelCapacity];
+    Label(kItemFolderLabel, label);
+    fputs(label, stdout);
+    fflush(stdout);
+    char line[kInputLineCapacity];
+    if (!ReadInputLine(line, sizeof line, 0) || line[0] == 0) return;
+    if (TextLength(line) < kPathCapacity) CopyText(state.destFolder, kPathCapacity, line);
+}
+
+// Unzip, steps 1 to 14 of the dialog's command.
+void OnUnzip() {
+    // 3. No destination: message 17; the dialog stays, in auto mode too.
+    if (state.destFolder[0] == 0) {
+        sfxPlatform.messageBox(state.mainDialog, MessageText(MSG_NO_FOLDER), programTitle, kBoxIconError | kBoxOk);
+        return;
+    }
+    SetStatus("");
+    // 5. A cancelled password prompt starts no run.
+    if (PromptForPassword(state.mainDialog) == 0) return;
+    // 6. The meter from the start for a large or a spanned archive.
+    int showAtOnce = (int32_t)sfxConfigBlock.endRecordOffset >= kMeterAtOnceOffset || (sfxConfigBlock.flags & SFXF_SPANNED);
+    BeginRunDisplay(showAtOnce);
+    // 7, 8.
+    int result = RunExtraction();
+    // 9, 10.
+    EndRunDisplay();
+    if (result != 0) {
+        // 11. The error or question that ended the run was shown already.
+        SetStatus(MessageText(MSG_ABORTED));
+        dialog.closed = 1;
+        return;
+    }
+    // 12, 13.
+    char done[kMessageBufferSize];
+    FormatText(done, sizeof done, MessageText(MSG_DONE_COUNT), state.filesExtracted);
+    SetStatus(done);
+    if (!state.autoMode) sfxPlatform.messageBox(state.mainDialog, done, programTitle, kBoxOk);
+    else dialog.closed = 1;
+}
+
+void OnCommand(int command) {
+    switch (command) {
+    case kItemUnzip: OnUnzip(); break;
+    case kItemBrowse: OnBrowse(); break;
+    case kItemOverwrite: state.overwriteAll = !state.overwriteAll; break;
+    case kItemRunArchiver:
+        if (LaunchArchiver()) dialog.closed = 1;
+        break;
+    case kItemClose: dialog.closed = 1; break;
+    case kItemAbout: ShowAbout(); break;
+    case kItemHelp: ShowHelp(); break;
+    default: break;
+    }
+}
+
+}  // namespace
+
+void RunMainDialog() {
+    dialog.closed = 0;
+    dialog.status[0] = 0;
+    state.extracting = 0;
+    ResolveDefaultFolder();
+    state.mainDialog = &dialogMark;
+    ShowHeader();
+    if (state.autoMode) {
+        fputc('\n', stdout);
+        OnCommand(kItemUnzip);
+    }
+    while (!dialog.closed) {
+        ShowCommands();
+        char line[kInputLineCapacity];
+        if (!ReadInputLine(line, sizeof line, 0)) {
+            fputc('\n', stdout);
+            break;
+        }
+        int command = CommandOf(line);
+        // A folder typed where a command was expected: what Browse would do.
+        if (command == 0 && IsPathSeparator(line[0]) && TextLength(line) < kPathCapacity)
+            CopyText(state.destFolder, kPathCapacity, line);
+        else OnCommand(command);
+        if (!dialog.closed && (command == kItemBrowse || command == kItemOverwrite || command == 0)) ShowHeader();
+    }
+    fflush(stdout);
+}

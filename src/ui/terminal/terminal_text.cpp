@@ -1,0 +1,222 @@
+// Text for the terminal, template labels, and lines of input.
+#include <stdio.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "platform/posix/codepage.h"
+#include "startup/text.h"
+#include "ui/terminal/terminal.h"
+
+namespace {
+
+// Length of the UTF-8 character at p (2 to 4 bytes), or 0 when the bytes
+// there are no complete, printable UTF-8 character (C1 controls excluded).
+uint32_t Utf8CharLength(const unsigned char* p) {
+    uint32_t length;
+    if (p[0] >= 0xC2 && p[0] <= 0xDF) length = 2;
+    else if (p[0] >= 0xE0 && p[0] <= 0xEF) length = 3;
+    else if (p[0] >= 0xF0 && p[0] <= 0xF4) length = 4;
+    else return 0;
+    for (uint32_t i = 1; i < length; i++)
+        if ((p[i] & 0xC0) != 0x80) return 0;
+    if (p[0] == 0xC2 && p[1] < 0xA0) return 0;               // C1 controls
+    if (p[0] == 0xE0 && p[1] < 0xA0) return 0;               // overlong
+    if (p[0] == 0xED && p[1] >= 0xA0) return 0;              // surrogates
+    if (p[0] == 0xF0 && p[1] < 0x90) return 0;               // overlong
+    if (p[0] == 0xF4 && p[1] >= 0x90) return 0;              // beyond U+10FFFF
+    return length;
+}
+
+void PutWindows1252(FILE* out, const char* start, uint32_t length) {
+    char piece[kTerminalTextCapacity / 4];
+    char converted[kTerminalTextCapacity];
+    while (length > 0) {
+        uint32_t count = length < sizeof piece - 1 ? length : (uint32_t)sizeof piece - 1;
+        for (uint32_t i = 0; i < count; i++) piece[i] = start[i];
+        piece[count] = 0;
+        AnsiToUtf8(piece, converted, sizeof converted);
+        fputs(converted, out);
+        start += count;
+        length -= count;
+    }
+}
+
+void AppendUtf8(char* label, uint32_t capacity, uint32_t* length, uint32_t code) {
+    char bytes[3];
+    uint32_t count;
+    if (code < 0x80) {
+        bytes[0] = (char)code;
+        count = 1;
+    } else if (code < 0x800) {
+        bytes[0] = (char)(0xC0 | code >> 6);
+        bytes[1] = (char)(0x80 | (code & 0x3F));
+        count = 2;
+    } else {
+        bytes[0] = (char)(0xE0 | code >> 12);
+        bytes[1] = (char)(0x80 | ((code >> 6) & 0x3F));
+        bytes[2] = (char)(0x80 | (code & 0x3F));
+        count = 3;
+    }
+    if (*length + count >= capacity) return;
+    for (uint32_t i = 0; i < count; i++) label[(*length)++] = bytes[i];
+    label[*length] = 0;
+}
+
+// A reader of the template that never looks past its size.
+struct TemplateReader {
+    const uint8_t* data;
+    uint32_t size;
+    uint32_t at;
+    int failed;
+
+    uint32_t Word() {
+        if (at + 2 > size) {
+            failed = 1;
+            return 0;
+        }
+        uint32_t value = (uint32_t)data[at] | (uint32_t)data[at + 1] << 8;
+        at += 2;
+        return value;
+    }
+    void Skip(uint32_t count) {
+        if (at + count > size) failed = 1;
+        else at += count;
+    }
+    void Align() { Skip((4 - at % 4) % 4); }
+    // A name or ordinal: 0, 0xFFFF and a number, or a zero-ended UTF-16 text,
+    // copied into label when one is given.
+    void NameOrOrdinal(char* label, uint32_t capacity) {
+        uint32_t first = Word();
+        if (first == 0xFFFF) {
+            Word();
+            return;
+        }
+        uint32_t length = 0;
+        for (uint32_t unit = first; unit != 0 && !failed; unit = Word()) {
+            if (label == 0) continue;
+            if (unit == '&') {
+                // A lone '&' marks the accelerator; "&&" shows one '&'.
+                if (at + 2 > size || data[at] != '&' || data[at + 1] != 0) continue;
+                at += 2;
+            }
+            if (unit >= 0xD800 && unit <= 0xDFFF) unit = '?';
+            AppendUtf8(label, capacity, &length, unit);
+        }
+    }
+};
+
+enum : uint32_t { kSetFontStyle = 0x40 };
+
+// The characters of Windows-1252 bytes 0x80 to 0x9F; 0 where it has none.
+const uint16_t kWindows1252High[32] = {
+    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
+    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178,
+};
+
+// The Windows-1252 byte of a character; 0 when it has none.
+uint8_t Windows1252Byte(uint32_t code) {
+    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) return (uint8_t)code;
+    for (uint32_t i = 0; i < 32; i++)
+        if (kWindows1252High[i] == code) return (uint8_t)(0x80 + i);
+    return 0;
+}
+
+}  // namespace
+
+void PutTerminalText(void* stream, const char* text) {
+    FILE* out = (FILE*)stream;
+    const char* run = text;
+    const unsigned char* p = (const unsigned char*)text;
+    while (*p != 0) {
+        uint32_t length = *p >= 0x80 ? Utf8CharLength(p) : 0;
+        if (length == 0) {
+            p++;
+            continue;
+        }
+        PutWindows1252(out, run, (uint32_t)((const char*)p - run));
+        fwrite(p, 1, length, out);
+        p += length;
+        run = (const char*)p;
+    }
+    PutWindows1252(out, run, (uint32_t)((const char*)p - run));
+}
+
+void TemplateItemText(const uint8_t* dialogTemplate, uint32_t size, int id, char* label, uint32_t capacity) {
+    if (capacity > 0) label[0] = 0;
+    TemplateReader reader = {dialogTemplate, size, 0, 0};
+    uint32_t style = reader.Word() | reader.Word() << 16;
+    reader.Skip(4);  // extended style
+    uint32_t items = reader.Word();
+    reader.Skip(8);                   // position and size
+    reader.NameOrOrdinal(0, 0);       // menu
+    reader.NameOrOrdinal(0, 0);       // class
+    reader.NameOrOrdinal(0, 0);       // caption
+    if (style & kSetFontStyle) {
+        reader.Skip(2);               // point size
+        reader.NameOrOrdinal(0, 0);   // typeface
+    }
+    for (uint32_t item = 0; item < items && !reader.failed; item++) {
+        reader.Align();
+        reader.Skip(16);  // style, extended style, position and size
+        int itemId = (int)reader.Word();
+        reader.NameOrOrdinal(0, 0);  // class
+        if (itemId == id) {
+            reader.NameOrOrdinal(label, capacity);
+            if (reader.failed && capacity > 0) label[0] = 0;
+            return;
+        }
+        reader.NameOrOrdinal(0, 0);  // text
+        // Creation data: a size word that counts itself, then the data.
+        uint32_t creationSize = reader.Word();
+        if (creationSize > 2) reader.Skip(creationSize - 2);
+    }
+}
+
+void TypedTextToAnsi(char* text) {
+    char converted[kInputLineCapacity];
+    uint32_t length = 0;
+    const unsigned char* p = (const unsigned char*)text;
+    while (*p != 0) {
+        uint32_t code = *p, size = 1;
+        if (*p >= 0x80) {
+            size = Utf8CharLength(p);
+            if (size == 0) return;
+            code = size == 2 ? (p[0] & 0x1Fu) << 6 | (p[1] & 0x3Fu)
+                 : size == 3 ? (p[0] & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu)
+                             : 0x110000;
+        }
+        uint8_t byte = Windows1252Byte(code);
+        if (byte == 0 || length + 1 >= sizeof converted) return;
+        converted[length++] = (char)byte;
+        p += size;
+    }
+    converted[length] = 0;
+    CopyText(text, length + 1, converted);
+}
+
+int ReadInputLine(char* line, uint32_t capacity, int hidden) {
+    struct termios saved;
+    int quiet = hidden && isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (quiet) {
+        struct termios silent = saved;
+        silent.c_lflag &= ~(tcflag_t)ECHO;
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
+    }
+    int got = fgets(line, (int)capacity, stdin) != 0;
+    if (quiet) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        fputc('\n', stderr);
+    }
+    if (!got) return 0;
+    uint32_t length = TextLength(line);
+    if (length > 0 && line[length - 1] != '\n' && !feof(stdin)) {
+        // The rest of an overlong line is not a second line.
+        int c;
+        while ((c = getchar()) != EOF && c != '\n') {
+        }
+    }
+    while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) line[--length] = 0;
+    return 1;
+}
+
+int OutputIsTerminal() { return isatty(STDOUT_FILENO); }

@@ -1,0 +1,1 @@
+kvsfx_test(test_messages test_messages.cpp)

@@ -1,0 +1,224 @@
+// The terminal front-end, run as a program: the dialog's texts and
+// commands, the default destination, auto mode and its exit codes, the
+// overwrite question without terminal input, Ctrl-C during a run, and an
+// entry of more than 2 GiB.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <atomic>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "extract_support.h"
+#include "resources/messages.h"
+#include "startup/sfx_state.h"
+
+namespace {
+
+ZipItem Item(const std::string& name, const std::string& data, int method = 8) {
+    ZipItem item;
+    item.name = name;
+    item.data = data;
+    item.method = method;
+    return item;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The terminal shows carriage returns as nothing.
+std::string Shown(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
+std::string MessageCount(int count) {
+    std::string text = Message(MSG_DONE_COUNT);
+    return text.replace(text.find("%d"), 2, std::to_string(count));
+}
+
+class Terminal : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = TempFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        sfx = MakeSfx(folder + "/setup", ZipBytes({Item("dossier/a.txt", "alpha"), Item("b.txt", "beta")}));
+    }
+    std::string folder, sfx;
+};
+
+TEST_F(Terminal, DialogOffersTheTemplateCommandsAndUnzips) {
+    setenv("TMP", (folder + "/temp/").c_str(), 1);
+    mkdir((folder + "/temp").c_str(), 0755);
+    ProgramResult result = RunProgram({sfx}, "1\n");
+    EXPECT_EQ(0, result.exitCode) << result.err;
+    for (const char* label : {"Décompresser", "Parcourir...", "Ecraser fichiers sans confirmation", "Exécuter Kelvra",
+                              "Fermer", "A Propos", "Aide"})
+        EXPECT_TRUE(Contains(result.out, label)) << label;
+    EXPECT_TRUE(Contains(result.out, "Kelvra Self-Extractor - setup"));
+    EXPECT_TRUE(Contains(result.out, MessageWith(MSG_INTRO, "setup")));
+    // TMP is the default destination, without its trailing separator.
+    EXPECT_TRUE(Contains(result.out, "dossier: " + folder + "/temp\n")) << result.out;
+    EXPECT_TRUE(Contains(result.out, MessageWith(MSG_EXTRACTING, "a.txt")));
+    EXPECT_TRUE(Contains(result.out, MessageCount(2)));
+    // Without auto mode the count is also shown in a box.
+    EXPECT_TRUE(Contains(result.err, MessageCount(2)));
+    EXPECT_EQ("beta", ReadFileBytes(folder + "/temp/b.txt"));
+    // No escape sequences when the output is not a terminal.
+    EXPECT_FALSE(Contains(result.out, "\x1b["));
+    unsetenv("TMP");
+}
+
+TEST_F(Terminal, CommandsWithoutExtracting) {
+    // Browse (a typed folder), the check box, Help, About, Run archiver, Close.
+    ProgramResult result = RunProgram({sfx}, "2\n" + folder + "/ailleurs\n3\n7\n6\n4\nFermer\n");
+    EXPECT_EQ(0, result.exitCode);
+    EXPECT_TRUE(Contains(result.out, "dossier: " + folder + "/ailleurs\n"));
+    EXPECT_TRUE(Contains(result.out, "[x] Ecraser fichiers sans confirmation"));
+    EXPECT_TRUE(Contains(Shown(result.err), MessageWith(MSG_HELP, "setup").substr(0, 60)));
+    EXPECT_TRUE(Contains(result.err, Message(MSG_ABOUT).substr(0, 20)));
+    EXPECT_TRUE(Contains(result.err, Message(MSG_ARCHIVER_MISSING).substr(0, 40)));
+    EXPECT_FALSE(Exists(folder + "/ailleurs"));
+}
+
+TEST_F(Terminal, AutoModeExitCodes) {
+    ProgramResult done = RunProgram({sfx, "-auto", folder + "/out"});
+    EXPECT_EQ(0, done.exitCode);
+    EXPECT_TRUE(Contains(done.out, MessageCount(2)));
+    EXPECT_EQ("", done.err);  // no box at all
+
+    // A file that would be replaced, no terminal input: the safe answer,
+    // Cancel, ends the run; the existing file stays and the exit code is 2.
+    WriteFileBytes(folder + "/out/b.txt", "old");
+    ProgramResult cancelled = RunProgram({sfx, "-auto", folder + "/out"});
+    EXPECT_EQ(2, cancelled.exitCode);
+    EXPECT_TRUE(Contains(Shown(cancelled.err), Shown(MessageWith(MSG_CONFIRM_OVERWRITE, "\\b.txt")).substr(20)))
+        << cancelled.err;
+    EXPECT_TRUE(Contains(cancelled.out, Message(MSG_ABORTED)));
+    EXPECT_EQ("old", ReadFileBytes(folder + "/out/b.txt"));
+
+    // "." is the folder that holds the program.
+    ProgramResult here = RunProgram({sfx, "-auto", "."}, "", 60, "/");
+    EXPECT_EQ(0, here.exitCode);
+    EXPECT_EQ("alpha", ReadFileBytes(folder + "/dossier/a.txt"));
+
+    // A damaged entry: exit code 2 after the message.
+    ZipItem bad = Item("bad.txt", "data");
+    bad.crc = 1;
+    std::string damaged = MakeSfx(folder + "/damaged", ZipBytes({bad}));
+    ProgramResult failed = RunProgram({damaged, "-auto", folder + "/out2"});
+    EXPECT_EQ(2, failed.exitCode);
+    EXPECT_TRUE(Contains(failed.err, "Mauvais CRC"));
+}
+
+TEST_F(Terminal, PasswordFromStandardInput) {
+    ZipItem secret = Item("secret.txt", "hidden");
+    secret.password = "secret";
+    std::string locked = MakeSfx(folder + "/locked", ZipBytes({secret}), SFXF_ENCRYPTED);
+    ProgramResult right = RunProgram({locked, "-auto", folder + "/right"}, "\nsecret\n");
+    EXPECT_EQ(0, right.exitCode) << right.err;
+    EXPECT_EQ("hidden", ReadFileBytes(folder + "/right/secret.txt"));
+    EXPECT_TRUE(Contains(right.err, "mot de passe"));
+
+    ProgramResult wrong = RunProgram({locked, "-auto", folder + "/wrong"}, "faux\n");
+    EXPECT_EQ(2, wrong.exitCode);
+    EXPECT_TRUE(Contains(wrong.err, Message(MSG_PASSWORD_WRONG)));
+    EXPECT_FALSE(Exists(folder + "/wrong/secret.txt"));
+}
+
+// The output file is a named pipe that this test reads, so that it knows
+// when the run is under way; Ctrl-C then asks message 11.
+struct PipeReader {
+    std::string path;
+    std::atomic<int>* pid;
+    uint64_t interruptAfter;  // bytes; 0: never
+    uint64_t total = 0;
+    uint32_t crc = 0;
+    std::thread thread;
+
+    void Start() {
+        thread = std::thread([this] {
+            int fd = open(path.c_str(), O_RDONLY);
+            std::vector<char> buffer(1 << 20);
+            bool interrupted = false;
+            ssize_t got;
+            while ((got = read(fd, buffer.data(), buffer.size())) > 0) {
+                crc = (uint32_t)crc32(crc, (const Bytef*)buffer.data(), (uInt)got);
+                total += (uint64_t)got;
+                if (interruptAfter && !interrupted && total >= interruptAfter) {
+                    interrupted = true;
+                    kill(pid->load(), SIGINT);
+                }
+            }
+            close(fd);
+        });
+    }
+};
+
+TEST_F(Terminal, CtrlCAsksWhetherToAbandon) {
+    std::string data(4 << 20, '\0');
+    for (size_t i = 0; i < data.size(); i++) data[i] = (char)(i * 2654435761u >> 24);
+    std::string big = MakeSfx(folder + "/big", ZipBytes({Item("big.bin", data, 0), Item("after.txt", "after")}),
+                              SFXF_OVERWRITE_DEFAULT);
+    for (const char* answer : {"Non", "Oui"}) {
+        SCOPED_TRACE(answer);
+        std::string out = folder + "/out-" + answer;
+        mkdir(out.c_str(), 0755);
+        mkfifo((out + "/big.bin").c_str(), 0644);
+        std::atomic<int> pid{0};
+        PipeReader reader{out + "/big.bin", &pid, 256 << 10};
+        reader.Start();
+        ProgramResult result = RunProgram({big, "-auto", out}, std::string(answer) + "\n", 60, "", &pid);
+        reader.thread.join();
+        EXPECT_TRUE(Contains(Shown(result.err), Shown(Message(MSG_CONFIRM_ABORT)))) << result.err;
+        if (answer[0] == 'N') {
+            EXPECT_EQ(0, result.exitCode);
+            EXPECT_EQ(data.size(), reader.total);
+            EXPECT_EQ("after", ReadFileBytes(out + "/after.txt"));
+        } else {
+            EXPECT_EQ(2, result.exitCode);
+            EXPECT_LT(reader.total, data.size());
+            EXPECT_TRUE(Contains(result.out, Message(MSG_ABORTED)));
+            EXPECT_FALSE(Exists(out + "/after.txt"));
+        }
+    }
+}
+
+// Sizes are unsigned 32-bit: a stored entry just over 2 GiB (zeros, read
+// from a sparse file and written into a pipe) extracts with its CRC, and
+// the entry after it is found.
+TEST_F(Terminal, EntryOverTwoGibibytes) {
+    const uint64_t size = (2ull << 30) + 4096;
+    uLong crc = 0;
+    std::vector<char> zeros(1 << 20, 0);
+    for (uint64_t done = 0; done < size; done += zeros.size())
+        crc = crc32(crc, (const Bytef*)zeros.data(), (uInt)std::min<uint64_t>(zeros.size(), size - done));
+    ZipItem huge = Item("huge.bin", "", 0);
+    huge.crc = (uint32_t)crc;
+    huge.compressedSize = huge.uncompressedSize = (uint32_t)size;
+    std::string path = MakeSfx(folder + "/huge", LocalEntryBytes(huge), SFXF_OVERWRITE_DEFAULT);
+    struct stat info;
+    stat(path.c_str(), &info);
+    ASSERT_EQ(0, truncate(path.c_str(), info.st_size + (off_t)size));
+    std::ofstream(path, std::ios::binary | std::ios::app) << ZipBytes({Item("after.txt", "after")});
+
+    std::string out = folder + "/out";
+    mkdir(out.c_str(), 0755);
+    mkfifo((out + "/huge.bin").c_str(), 0644);
+    std::atomic<int> pid{0};
+    PipeReader reader{out + "/huge.bin", &pid, 0};
+    reader.Start();
+    ProgramResult result = RunProgram({path, "-auto", out}, "", 300, "", &pid);
+    reader.thread.join();
+    EXPECT_EQ(0, result.exitCode) << result.err;
+    EXPECT_EQ(size, reader.total);
+    EXPECT_EQ((uint32_t)crc, reader.crc);
+    EXPECT_EQ("after", ReadFileBytes(out + "/after.txt"));
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+/* The Wine tests' eyes: a console program that runs beside the stub in the
+ * same Wine session and reports what is on the screen. It reads one command
+ * per line on standard input and answers with lines ending in "END":
+ *
+ *   list             every visible top-level window
+ *   dump CAPTION     the visible top-level windows with that caption, each
+ *                    with all its child controls
+ *   quit
+ *
+ * Started with arguments, it stands in for the archiver instead: it writes
+ * its whole command line into "launched.txt" beside itself and ends.
+ *
+ * A window line:  WINDOW <handle> <x> <y> <w> <h> <enabled> <pid>|<caption>
+ * A control line: ITEM <id> <class> <visible> <enabled> <checked> <x> <y> <w> <h> <extra>|<text>
+ * Coordinates are screen pixels; <extra> is the meter's position (or -1).
+ * Texts are the system's ANSI bytes with line breaks written as \n and \r.
+ * Texts are read with WM_GETTEXT under a time limit, so a busy stub never
+ * blocks the probe. */
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+#include <string.h>
+
+#define TEXT_LIMIT 2048
+#define WAIT_MS 2000
+
+static void put_text(const char *text) {
+    for (; *text; text++) {
+        if (*text == '\n') fputs("\\n", stdout);
+        else if (*text == '\r') fputs("\\r", stdout);
+        else if (*text == '\\') fputs("\\\\", stdout);
+        else putchar(*text);
+    }
+}
+
+static void window_text(HWND window, char *text) {
+    DWORD_PTR length = 0;
+    text[0] = 0;
+    if (!SendMessageTimeoutA(window, WM_GETTEXT, TEXT_LIMIT, (LPARAM)text, SMTO_ABORTIFHUNG, WAIT_MS, &length))
+        text[0] = 0;
+    text[TEXT_LIMIT - 1] = 0;
+}
+
+static LRESULT ask(HWND window, UINT message) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(window, message, 0, 0, SMTO_ABORTIFHUNG, WAIT_MS, &result)) return -1;
+    return (LRESULT)result;
+}
+
+static BOOL CALLBACK put_item(HWND item, LPARAM parent) {
+    char class_name[64], text[TEXT_LIMIT];
+    RECT frame;
+    LRESULT checked = 0, extra = -1;
+    if (GetParent(item) != (HWND)parent) return TRUE;
+    GetClassNameA(item, class_name, sizeof class_name);
+    GetWindowRect(item, &frame);
+    window_text(item, text);
+    if (!lstrcmpiA(class_name, "Button")) checked = ask(item, BM_GETCHECK);
+    if (!lstrcmpiA(class_name, "Meter")) extra = ask(item, WM_USER + 3);
+    printf("ITEM %d %s %d %d %d %ld %ld %ld %ld %ld|", GetDlgCtrlID(item), class_name, IsWindowVisible(item) ? 1 : 0,
+           IsWindowEnabled(item) ? 1 : 0, (int)checked, frame.left, frame.top, frame.right - frame.left,
+           frame.bottom - frame.top, (long)extra);
+    put_text(text);
+    putchar('\n');
+    return TRUE;
+}
+
+static const char *wanted;
+
+static BOOL CALLBACK put_window(HWND window, LPARAM with_items) {
+    char text[TEXT_LIMIT];
+    RECT frame;
+    DWORD pid = 0;
+    if (!IsWindowVisible(window)) return TRUE;
+    GetWindowTextA(window, text, sizeof text);
+    if (wanted && strcmp(text, wanted) != 0) return TRUE;
+    GetWindowRect(window, &frame);
+    GetWindowThreadProcessId(window, &pid);
+    printf("WINDOW %p %ld %ld %ld %ld %d %lu|", (void *)window, frame.left, frame.top, frame.right - frame.left,
+           frame.bottom - frame.top, IsWindowEnabled(window) ? 1 : 0, (unsigned long)pid);
+    put_text(text);
+    putchar('\n');
+    if (with_items) EnumChildWindows(window, put_item, (LPARAM)window);
+    return TRUE;
+}
+
+static int record_command_line(void) {
+    char path[MAX_PATH + 16];
+    const char *line = GetCommandLineA();
+    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH), written = 0;
+    while (length > 0 && path[length - 1] != '\\') length--;
+    lstrcpyA(path + length, "launched.txt");
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    WriteFile(file, line, (DWORD)lstrlenA(line), &written, NULL);
+    CloseHandle(file);
+    return 0;
+}
+
+int main(int argc, char **argv) {
+    char line[1024];
+    (void)argv;
+    if (argc > 1) return record_command_line();
+    _setmode(_fileno(stdout), _O_BINARY);
+    while (fgets(line, sizeof line, stdin)) {
+        line[strcspn(line, "\r\n")] = 0;
+        if (!strcmp(line, "quit")) break;
+        if (!strcmp(line, "list")) {
+            wanted = NULL;
+            EnumWindows(put_window, 0);
+        } else if (!strncmp(line, "dump ", 5)) {
+            wanted = line + 5;
+            EnumWindows(put_window, 1);
+        }
+        puts("END");
+        fflush(stdout);
+    }
+    return 0;
+}

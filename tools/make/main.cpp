@@ -1,0 +1,277 @@
+// kvsfx-make: turns a zip, or files and folders, into a self-extracting file.
+//
+// The output is the stub's image with its configuration block filled in,
+// then the header of five texts, then the archive. The archive is written
+// so that the stub can walk it from `archiveStart` one local header after
+// the other: sizes and CRC in every local header, no data descriptors
+// (except behind encrypted entries whose check byte depends on one), and its
+// offsets counted from the start of the file. A spanned set is cut from that
+// same archive afterwards (spanned_set.h).
+#include <stdio.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "archive_writer.h"
+#include "build_error.h"
+#include "host_files.h"
+#include "input_tree.h"
+#include "input_zip.h"
+#include "names.h"
+#include "options.h"
+#include "spanned_set.h"
+#include "startup/sfx_state.h"
+#include "stub_image.h"
+
+namespace kvmake {
+
+namespace {
+
+const size_t kMaxPassword = 254;  // the longest password the program's dialog takes
+
+std::string ToAnsi(const std::string& text, const std::string& what) {
+    std::string ansi;
+    if (!Utf8ToAnsi(text, &ansi)) Refuse("the " + what + " has characters that Windows-1252 cannot hold");
+    return ansi;
+}
+
+bool EndsWithZip(const std::string& path) {
+    if (path.size() < 4) return false;
+    return AnsiUpper(path.substr(path.size() - 4)) == ".ZIP";
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string ReadPassword(const Options& options) {
+    std::string password = options.password;
+    if (!options.passwordFile.empty()) {
+        const std::vector<uint8_t> bytes = ReadWholeFile(options.passwordFile);
+        password.assign(bytes.begin(), bytes.end());
+        password = password.substr(0, password.find('\n'));
+        if (!password.empty() && password.back() == '\r') password.pop_back();
+        if (password.find('\0') != std::string::npos) Refuse("the password file holds a zero byte");
+        if (password.empty()) Refuse("the first line of the password file is empty");
+    } else if (options.passwordGiven && password.empty()) {
+        Refuse("the password is empty; the program's password dialog does not accept an empty one");
+    }
+    password = ToAnsi(password, "password");
+    if (password.size() > kMaxPassword)
+        Refuse("the password is " + std::to_string(password.size()) +
+               " characters long; the program's password dialog takes at most 254");
+    return password;
+}
+
+uint32_t ConfigurationFlags(const Options& options) {
+    uint32_t flags = 0;
+    if (options.overwrite) flags |= SFXF_OVERWRITE_DEFAULT;
+    if (options.titleGiven) flags |= SFXF_CUSTOM_TITLE;
+    if (options.autoMode) flags |= SFXF_AUTO;
+    if (options.crcAfterHeaders) flags |= SFXF_CRC_AFTER_HEADERS;
+    if (options.spanSize) flags |= SFXF_SPANNED;
+    if (options.exeVolumes) flags |= SFXF_EXE_VOLUMES;
+    if (options.titleInDialog) flags |= SFXF_TITLE_IN_DIALOG;
+    if (options.promptStyle != PromptStyle::Ok) flags |= SFXF_PROMPT_QUESTION;
+    if (options.promptStyle == PromptStyle::OkCancel) flags |= SFXF_PROMPT_OKCANCEL;
+    return flags;
+}
+
+// Writes the entries of an input zip.
+void WriteZipInput(ArchiveWriter& writer, const std::string& path, const Options& options,
+                   const EntrySettings& base) {
+    if (options.levelGiven) UsageError("--level applies to files and folders; a zip's entries are copied as they are");
+    MappedFile file(path);
+    InputZip zip = ReadInputZip(file, path);
+    if (!base.password.empty() && zip.anyEncrypted)
+        Refuse(Quoted(path) + " already holds encrypted entries; --password cannot protect it a second time");
+    std::vector<std::string> names, shown;
+    uint64_t total = 0;
+    for (const CopiedEntry& copied : zip.entries) {
+        names.push_back(copied.entry.name);
+        shown.push_back(copied.entry.shownName);
+        total += copied.entry.compressedSize;
+    }
+    CheckNameCollisions(names, shown);
+    Progress progress(total);
+    EntrySettings settings = base;
+    settings.progress = &progress;
+    for (CopiedEntry& copied : zip.entries) {
+        const uint32_t size = copied.entry.compressedSize;
+        VerifyEntryData(copied.entry, file.data() + copied.dataOffset, path);
+        writer.addCopiedEntry(std::move(copied.entry), file.data() + copied.dataOffset, settings);
+        settings.progressBase += size;
+    }
+    progress.finish();
+    writer.setComment(zip.comment);
+}
+
+// Writes the files and folders given as inputs.
+void WriteTreeInput(ArchiveWriter& writer, const Options& options, const OutputFile& out,
+                    const EntrySettings& base) {
+    std::vector<SkippedFile> skip = {{out.device(), out.inode()}};
+    struct stat existing;
+    if (stat(options.output.c_str(), &existing) == 0) skip.push_back({existing.st_dev, existing.st_ino});
+    const std::vector<TreeItem> items = CollectTree(options.inputs, skip);
+    std::vector<std::string> names, shown;
+    uint64_t total = 0;
+    for (const TreeItem& item : items) {
+        names.push_back(item.name);
+        shown.push_back(item.shownName);
+        total += item.size;
+    }
+    CheckNameCollisions(names, shown);
+    Progress progress(total);
+    EntrySettings settings = base;
+    settings.progress = &progress;
+    for (const TreeItem& item : items) {
+        ArchiveEntry entry;
+        entry.name = item.name;
+        entry.shownName = item.shownName;
+        DosDateTime(item.modified, &entry.modDate, &entry.modTime);
+        entry.externalAttributes = item.folder ? 0x10 : 0x20;  // MS-DOS folder / archive attributes
+        if (item.folder) {
+            writer.addFolder(std::move(entry));
+        } else {
+            writer.addHostFile(std::move(entry), item.path, item.size, settings);
+            settings.progressBase += item.size;
+        }
+    }
+    progress.finish();
+}
+
+// Copies [start, end) of the built file into a new file.
+void CopyPiece(OutputFile& from, uint64_t start, uint64_t end, OutputFile& to) {
+    std::vector<uint8_t> chunk(1 << 20);
+    for (uint64_t at = start; at < end;) {
+        const size_t count = (size_t)std::min<uint64_t>(chunk.size(), end - at);
+        from.readBack(at, chunk.data(), count);
+        to.write(chunk.data(), count);
+        at += count;
+    }
+}
+
+// Warnings about a spanned set that was written but may mislead.
+void NoteSpannedSet(const Options& options, const std::string& programName, size_t disks) {
+    // At start-up the program opens itself again under NAME.EXE.
+    const std::string expected = VolumeFileName(programName, true);
+    if (programName != expected)
+        fprintf(stderr,
+                "kvsfx-make: note: the program looks for itself as %s when it starts; where names are "
+                "case-sensitive (Linux), name the output %s\n",
+                expected.c_str(), expected.c_str());
+    const std::string stale = FolderOf(options.output) + "/disk" + std::to_string(disks + 1);
+    if (IsFolder(stale))
+        fprintf(stderr, "kvsfx-make: note: %s is left from an earlier set; this set has %zu disks\n", stale.c_str(),
+                disks);
+}
+
+int Build(const Options& options) {
+    const std::string stubPath = options.stub.empty() ? OwnFolder() + "/kvsfx" : options.stub;
+    if (options.stub.empty() && !IsRegularFile(stubPath))
+        Refuse("no stub given and none found at " + Quoted(stubPath) + "; name one with --stub");
+    StubImage stub = LoadStub(stubPath);
+
+    HeaderTexts texts;
+    texts.defaultFolder = ToAnsi(options.destFolder, "destination folder");
+    texts.prompt = ToAnsi(options.prompt, "start-up prompt");
+    texts.title = ToAnsi(options.title, "title");
+    texts.info = ToAnsi(options.info, "information text");
+    const std::string header = BuildSfxHeader(texts);
+
+    EntrySettings settings;
+    settings.level = options.level;
+    settings.password = ReadPassword(options);
+
+    const bool zipInput = options.inputs.size() == 1 && EndsWithZip(options.inputs[0]);
+    if (zipInput && !IsRegularFile(options.inputs[0]))
+        Refuse("cannot read the zip " + Quoted(options.inputs[0]) + ": no such file");
+
+    const std::string outputFolder = FolderOf(options.output);
+    const std::string programName = LastComponent(options.output);
+    const bool spanned = options.spanSize != 0;
+    const std::string volumeName = VolumeFileName(programName, options.exeVolumes);
+    if (spanned && !options.exeVolumes && volumeName == programName)
+        Refuse("the output must not be named " + Quoted(volumeName) + ": that is the name of its first volume");
+
+    // The prefix: the stub image, then the header. The block is filled in
+    // once the archive is written.
+    std::vector<uint8_t> prefix = stub.bytes;
+    prefix.insert(prefix.end(), header.begin(), header.end());
+    const uint64_t archiveStart = prefix.size();
+    if (spanned && archiveStart > options.spanSize)
+        Refuse("the program and its texts take " + std::to_string(archiveStart) +
+               " bytes, more than the volume size " + std::to_string(options.spanSize));
+
+    OutputFile out(options.output);
+    out.write(prefix.data(), prefix.size());
+    // With ".ZIP" volumes the archive lives in files of its own, so its
+    // offsets count from its own start.
+    const uint64_t offsetBase = spanned && !options.exeVolumes ? archiveStart : 0;
+    ArchiveWriter writer(out, offsetBase);
+    if (zipInput) WriteZipInput(writer, options.inputs[0], options, settings);
+    else WriteTreeInput(writer, options, out, settings);
+    const ArchiveSummary summary = writer.finish();
+
+    BlockValues values;
+    values.archiveStart = (uint32_t)archiveStart;
+    values.headerOffset = (uint32_t)stub.bytes.size();
+    values.endRecordOffset = spanned ? 0 : (uint32_t)summary.endRecordPosition;
+    values.totalSize = (uint32_t)std::min<uint64_t>(summary.totalSize, 0xFFFFFFFFu);
+    values.flags = ConfigurationFlags(options);
+    if (summary.anyEncrypted) values.flags |= SFXF_ENCRYPTED;
+    values.entryRva = stub.entryRva;
+    FillConfigBlock(prefix, stub.blockOffset, values, !options.noStubCrc);
+
+    std::vector<std::unique_ptr<OutputFile>> volumes;
+    if (spanned) {
+        const std::vector<VolumePiece> pieces =
+            PlanVolumes(archiveStart, summary.end, options.spanSize, options.spanSize - archiveStart,
+                        writer.keepTogether());
+        for (size_t disk = 1; disk <= pieces.size(); disk++) {
+            if (disk == 1 && options.exeVolumes) continue;  // stays inside the program
+            std::string folder = outputFolder;
+            if (disk > 1) {
+                folder += "/disk" + std::to_string(disk);
+                EnsureFolder(folder);
+            }
+            volumes.emplace_back(new OutputFile(folder + "/" + volumeName));
+            CopyPiece(out, pieces[disk - 1].start, pieces[disk - 1].end, *volumes.back());
+        }
+        out.truncateTo(options.exeVolumes ? pieces[0].end : archiveStart);
+    }
+    out.patch(stub.blockOffset, &prefix[stub.blockOffset], sizeof(SfxConfigBlock));
+    for (auto& volume : volumes) volume->commit(false);
+    out.commit(true);
+    if (spanned) NoteSpannedSet(options, programName, volumes.size() + (options.exeVolumes ? 1 : 0));
+    return kExitMade;
+}
+
+}  // namespace
+
+}  // namespace kvmake
+
+int main(int argc, char** argv) {
+    using namespace kvmake;
+    try {
+        const Options options = ParseOptions(argc, argv);
+        if (options.help) {
+            fputs(HelpText(), stdout);
+            return kExitMade;
+        }
+        return Build(options);
+    } catch (const BuildError& error) {
+        fprintf(stderr, "kvsfx-make: %s\n", error.what());
+        return error.status();
+    } catch (const std::bad_alloc&) {
+        fprintf(stderr, "kvsfx-make: not enough memory\n");
+        return kExitRefused;
+    }
+}

@@ -1,0 +1,207 @@
+#include "names.h"
+
+#include <stdint.h>
+
+#include <unordered_map>
+
+#include "build_error.h"
+
+namespace kvmake {
+
+namespace {
+
+// Unicode code points of Windows-1252 bytes 0x80..0x9F; 0 where the code page
+// defines no character (0x81, 0x8D, 0x8F, 0x90, 0x9D).
+const uint16_t kHighControls[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
+};
+
+// Decodes one UTF-8 sequence at text[i]; returns its length (0 if invalid).
+size_t DecodeUtf8(const std::string& text, size_t i, uint32_t* codePoint) {
+    const unsigned char lead = (unsigned char)text[i];
+    size_t length;
+    uint32_t value;
+    if (lead < 0x80) {
+        *codePoint = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        value = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        value = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        value = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) return 0;
+    for (size_t k = 1; k < length; k++) {
+        const unsigned char next = (unsigned char)text[i + k];
+        if ((next & 0xC0) != 0x80) return 0;
+        value = (value << 6) | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    if ((length == 3 && value < 0x800) || (length == 4 && (value < 0x10000 || value > 0x10FFFF)) ||
+        (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    *codePoint = value;
+    return length;
+}
+
+bool UnicodeToAnsi(uint32_t codePoint, char* out) {
+    if (codePoint < 0x80 || (codePoint >= 0xA0 && codePoint <= 0xFF)) {
+        *out = (char)codePoint;
+        return true;
+    }
+    for (int k = 0; k < 32; k++) {
+        if (kHighControls[k] != 0 && kHighControls[k] == codePoint) {
+            *out = (char)(0x80 + k);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsValidUtf8(const std::string& text) {
+    uint32_t codePoint;
+    for (size_t i = 0; i < text.size();) {
+        const size_t length = DecodeUtf8(text, i, &codePoint);
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
+}
+
+bool IsSeparator(char c, NameOrigin origin) { return c == '/' || (c == '\\' && origin == NameOrigin::Zip); }
+
+// CON, PRN, AUX, NUL, COM1-9, LPT1-9, alone or before an extension; Windows
+// also ignores blanks before the dot.
+bool IsDeviceName(const std::string& component) {
+    std::string base = AnsiUpper(component.substr(0, component.find('.')));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
+std::string CollisionKey(const std::string& name) {
+    std::string key = AnsiUpper(name);
+    for (char& c : key)
+        if (c == '\\') c = '/';
+    while (!key.empty() && key.back() == '/') key.pop_back();
+    return key;
+}
+
+}  // namespace
+
+bool Utf8ToAnsi(const std::string& text, std::string* out) {
+    if (!IsValidUtf8(text)) {
+        *out = text;
+        return true;
+    }
+    std::string converted;
+    converted.reserve(text.size());
+    uint32_t codePoint;
+    for (size_t i = 0; i < text.size();) {
+        i += DecodeUtf8(text, i, &codePoint);
+        char c;
+        if (!UnicodeToAnsi(codePoint, &c)) return false;
+        converted.push_back(c);
+    }
+    *out = converted;
+    return true;
+}
+
+std::string AnsiToUtf8(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        uint32_t codePoint = c;
+        if (c >= 0x80 && c <= 0x9F) codePoint = kHighControls[c - 0x80] ? kHighControls[c - 0x80] : '?';
+        if (codePoint < 0x80) {
+            out.push_back((char)codePoint);
+        } else if (codePoint < 0x800) {
+            out.push_back((char)(0xC0 | (codePoint >> 6)));
+            out.push_back((char)(0x80 | (codePoint & 0x3F)));
+        } else {
+            out.push_back((char)(0xE0 | (codePoint >> 12)));
+            out.push_back((char)(0x80 | ((codePoint >> 6) & 0x3F)));
+            out.push_back((char)(0x80 | (codePoint & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::string AnsiUpper(const std::string& text) {
+    std::string out = text;
+    for (char& c : out) {
+        const unsigned char u = (unsigned char)c;
+        if (u >= 'a' && u <= 'z') c = (char)(u - 0x20);
+        else if (u >= 0xE0 && u <= 0xFE && u != 0xF7) c = (char)(u - 0x20);
+        else if (u == 0x9A || u == 0x9C || u == 0x9E) c = (char)(u - 0x10);
+        else if (u == 0xFF) c = (char)0x9F;
+    }
+    return out;
+}
+
+void CheckEntryName(const std::string& name, const std::string& shown, NameOrigin origin) {
+    const std::string what = "entry name " + Quoted(shown);
+    if (name.empty()) Refuse("an entry has an empty name");
+    if (name.size() > 260) Refuse(what + " is longer than 260 bytes, the longest name the program accepts");
+    if (IsSeparator(name[0], origin)) Refuse(what + " is an absolute path");
+    std::string body = name;
+    if (IsSeparator(body.back(), origin)) body.pop_back();  // folder entry
+    if (body.empty()) Refuse(what + " names no file or folder");
+    size_t start = 0;
+    while (start <= body.size()) {
+        size_t end = start;
+        while (end < body.size() && !IsSeparator(body[end], origin)) end++;
+        const std::string component = body.substr(start, end - start);
+        if (component == "..") Refuse(what + " climbs out of the destination folder with \"..\"");
+        if (IsDeviceName(component))
+            Refuse(what + " uses " + Quoted(component) + ", a device name that Windows reserves");
+        for (unsigned char c : component) {
+            if (c < 0x20 || c == ':' || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*' ||
+                c == '\\')
+                Refuse(what + " holds a character that Windows does not allow in names");
+        }
+        if (!component.empty() && component != "." && (component.back() == ' ' || component.back() == '.'))
+            Refuse(what + " has a part ending in a blank or a dot, which Windows drops");
+        start = end + 1;
+    }
+}
+
+void CheckNameCollisions(const std::vector<std::string>& names, const std::vector<std::string>& shown) {
+    // key -> index of the entry that claims it as a file (false) or folder (true)
+    struct Claim {
+        size_t index;
+        bool folder;
+    };
+    std::unordered_map<std::string, Claim> claims;
+    auto clash = [&](size_t first, size_t second) {
+        Refuse("entry names " + Quoted(shown[first]) + " and " + Quoted(shown[second]) +
+               " would be the same file or folder on Windows, where names ignore letter case");
+    };
+    for (size_t i = 0; i < names.size(); i++) {
+        const std::string& name = names[i];
+        const bool folderEntry = name.back() == '/' || name.back() == '\\';
+        const std::string key = CollisionKey(name);
+        // Every folder above the entry is claimed as a folder.
+        for (size_t p = key.find('/'); p != std::string::npos; p = key.find('/', p + 1)) {
+            auto inserted = claims.emplace(key.substr(0, p), Claim{i, true});
+            if (!inserted.second && !inserted.first->second.folder) clash(inserted.first->second.index, i);
+        }
+        auto inserted = claims.emplace(key, Claim{i, folderEntry});
+        if (inserted.second) continue;
+        const Claim& earlier = inserted.first->second;
+        // Two entries for one folder are harmless; anything else loses a file.
+        if (folderEntry && earlier.folder) continue;
+        clash(earlier.index, i);
+    }
+}
+
+}  // namespace kvmake

@@ -1,0 +1,167 @@
+#include "options.h"
+
+#include "build_error.h"
+#include "spanned_set.h"
+
+namespace kvmake {
+
+Options ParseOptions(int argc, char** argv) {
+    Options options;
+    bool onlyInputs = false;
+    for (int i = 1; i < argc; i++) {
+        std::string word = argv[i];
+        if (onlyInputs || word.empty() || word[0] != '-' || word == "-") {
+            options.inputs.push_back(word);
+            continue;
+        }
+        if (word == "--") {
+            onlyInputs = true;
+            continue;
+        }
+        // "--name=value" and "--name value" are the same.
+        std::string inlineValue;
+        bool hasInlineValue = false;
+        const size_t equals = word.find('=');
+        if (word.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            inlineValue = word.substr(equals + 1);
+            word = word.substr(0, equals);
+            hasInlineValue = true;
+        }
+        auto value = [&]() -> std::string {
+            if (hasInlineValue) return inlineValue;
+            if (i + 1 >= argc) UsageError(word + " needs a value");
+            return argv[++i];
+        };
+        auto flag = [&](bool* target) {
+            if (hasInlineValue) UsageError(word + " takes no value");
+            *target = true;
+        };
+        if (word == "-h" || word == "--help") flag(&options.help);
+        else if (word == "-o" || word == "--output") options.output = value();
+        else if (word == "--stub") options.stub = value();
+        else if (word == "--dest") options.destFolder = value();
+        else if (word == "--info") options.info = value();
+        else if (word == "--prompt") options.prompt = value();
+        else if (word == "--title") {
+            options.title = value();
+            options.titleGiven = true;
+        } else if (word == "--prompt-style") {
+            const std::string style = value();
+            if (style == "ok") options.promptStyle = PromptStyle::Ok;
+            else if (style == "yesno") options.promptStyle = PromptStyle::YesNo;
+            else if (style == "okcancel") options.promptStyle = PromptStyle::OkCancel;
+            else UsageError("--prompt-style is ok, yesno or okcancel, not " + Quoted(style));
+        } else if (word == "--title-in-dialog") flag(&options.titleInDialog);
+        else if (word == "--auto") flag(&options.autoMode);
+        else if (word == "--overwrite") flag(&options.overwrite);
+        else if (word == "--crc-after-headers") flag(&options.crcAfterHeaders);
+        else if (word == "--no-stub-crc") flag(&options.noStubCrc);
+        else if (word == "--level") {
+            const std::string level = value();
+            if (level.size() != 1 || level[0] < '0' || level[0] > '9')
+                UsageError("--level is a digit from 0 (store) to 9 (smallest), not " + Quoted(level));
+            options.level = level[0] - '0';
+            options.levelGiven = true;
+        } else if (word == "--password") {
+            options.password = value();
+            options.passwordGiven = true;
+        } else if (word == "--password-file") options.passwordFile = value();
+        else if (word == "--span") options.spanSize = ParseVolumeSize(value());
+        else if (word == "--exe-volumes") flag(&options.exeVolumes);
+        else UsageError("unknown option " + Quoted(word) + " (kvsfx-make --help lists them)");
+    }
+    if (options.help) return options;
+    if (options.output.empty()) UsageError("no output named: give -o FILE (kvsfx-make --help explains)");
+    if (options.inputs.empty()) UsageError("no input: give a zip, or the files and folders to pack");
+    if (options.passwordGiven && !options.passwordFile.empty())
+        UsageError("give the password either with --password or with --password-file, not both");
+    if (options.exeVolumes && options.spanSize == 0) UsageError("--exe-volumes goes with --span");
+    if (options.crcAfterHeaders && options.noStubCrc) UsageError("--crc-after-headers and --no-stub-crc exclude each other");
+    return options;
+}
+
+const char* HelpText() {
+    return R"(Usage: kvsfx-make -o OUTPUT [options] INPUT...
+
+Makes a self-extracting file: a program that shows a dialog, asks where to
+put the files it carries, and extracts them there.
+
+INPUT is either one zip archive (a name ending in .zip), whose entries are
+carried as they are, or any number of files and folders, which are
+compressed into the file. Folders are stored with everything inside them,
+under their own name: "kvsfx-make -o setup.exe dist" extracts as dist\...
+Empty folders are kept. Each file keeps its modification time. Names are
+stored in the Windows-1252 code page; a name with characters outside it
+(Greek, Cyrillic, Chinese...) is refused, as are names Windows cannot create.
+
+Output:
+  -o, --output FILE      Write the self-extracting file to FILE.
+  --stub FILE            The extracting program to put in front (the Windows
+                         kvsfx32.exe, or any kvsfx stub). Default: the Linux
+                         stub kvsfx lying beside kvsfx-make.
+
+What the user sees:
+  --dest FOLDER          Folder offered for the files; "." means the folder
+                         the program is run from. Default: a temporary folder.
+  --title TEXT           Title of the start-up prompt (at most 64 characters).
+  --title-in-dialog      Also show the title in the main dialog's caption
+                         ("Installation" when no title is given).
+  --prompt TEXT          A message shown before the dialog (at most 513
+                         characters).
+  --prompt-style STYLE   How the prompt is answered: ok (just informs; the
+                         default), yesno or okcancel (No or Cancel quits).
+  --info TEXT            Text shown when the program is run with -info
+                         (at most 511 characters).
+  --auto                 Extract at once to the offered folder, then close.
+  --overwrite            Start with "replace existing files without asking"
+                         ticked.
+
+Compression and protection:
+  --level N              0 stores files as they are; 1 (fastest) to 9
+                         (smallest) compress them. Default 6. A file that
+                         does not get smaller is stored. Only for files and
+                         folders: a zip's entries are copied as they are.
+  --password PW          Protect every file with the traditional zip
+                         password PW (at most 254 characters). Others on
+                         this machine can see a password given this way:
+  --password-file F      prefer this, which reads the password from the
+                         first line of the file F.
+                         The traditional zip password keeps out casual
+                         readers, not a determined attacker.
+
+Integrity:
+  --no-stub-crc          Do not let the program check itself at start-up.
+  --crc-after-headers    Leave the executable's headers out of that check (so
+                         that signing the file afterwards does not break it).
+
+Several disks:
+  --span SIZE            Write the file as a set of volumes, one per
+                         removable disk, none larger than SIZE bytes (1423k
+                         fills a 1.44 MB floppy; k = 1024, m = 1048576).
+                         Disk 1 gets OUTPUT, and with it the first part of
+                         the archive, beside it as NAME.ZIP (NAME being
+                         OUTPUT's name without its extension); together they
+                         take at most SIZE. Disk N (2, 3, ...) gets the
+                         folder diskN written beside OUTPUT, holding NAME.ZIP.
+  --exe-volumes          The volumes are named NAME.EXE instead, and disk
+                         1's part of the archive lies inside OUTPUT itself.
+                         The program looks for a volume under that name in
+                         its own folder, so OUTPUT should be named NAME.EXE.
+                         Copy OUTPUT (and NAME.ZIP) to the first disk and
+                         the content of each folder diskN, not the folder,
+                         to disk N. Label the disks PKBACK# 001, PKBACK# 002,
+                         and so on: the program recognises each disk by its
+                         label and asks for the next one when it needs it.
+                         Joined end to end (disk 1's NAME.ZIP, or OUTPUT
+                         with --exe-volumes, then the others), the volumes
+                         make an ordinary zip archive.
+
+  -h, --help             Show this text.
+
+Exit status: 0 when the file was made; 1 when an input, the stub or the
+output was refused or could not be written (nothing is left behind); 2 for
+a mistake on the command line.
+)";
+}
+
+}  // namespace kvmake

@@ -1,0 +1,111 @@
+#include "stub_image.h"
+
+#include <libdeflate.h>
+#include <stddef.h>
+#include <string.h>
+
+#include "build_error.h"
+#include "host_files.h"
+#include "startup/exe_layout.h"
+#include "startup/sfx_state.h"
+
+namespace kvmake {
+
+namespace {
+
+const uint8_t kBlockSignature[8] = {'Q', 'X', 'B', 0x01, 's', 'f', 'x', 0x02};
+
+// Capacities of the header texts, in characters (their terminating zero not
+// counted), and of the whole header in bytes.
+const size_t kFolderCapacity = kPathCapacity - 1;
+const size_t kPromptCapacity = kStartupPromptSize - 1;
+const size_t kTitleCapacity = kCustomTitleSize - 1;
+const size_t kInfoCapacity = kInfoTextSize - 1;
+
+void Store16(uint8_t* at, uint32_t value) {
+    at[0] = (uint8_t)value;
+    at[1] = (uint8_t)(value >> 8);
+}
+void Store32(uint8_t* at, uint32_t value) {
+    Store16(at, value & 0xFFFF);
+    Store16(at + 2, value >> 16);
+}
+
+void CheckCapacity(const std::string& text, size_t capacity, const std::string& what) {
+    if (text.size() > capacity)
+        Refuse("the " + what + " is " + std::to_string(text.size()) + " characters long; at most " +
+               std::to_string(capacity) + " fit");
+}
+
+}  // namespace
+
+StubImage LoadStub(const std::string& path) {
+    StubImage stub;
+    stub.bytes = ReadWholeFile(path);
+    const std::vector<uint8_t>& bytes = stub.bytes;
+    if (bytes.size() > 0x7FFFFFFF) Refuse("the stub " + Quoted(path) + " is too large");
+    if (!ExecutableEntryPoint(bytes.data(), (uint32_t)bytes.size(), &stub.entryRva))
+        Refuse("the stub " + Quoted(path) + " is not a Windows or Linux executable");
+
+    // The stub finds its own block by the first copy of the signature, so
+    // the image must hold exactly one.
+    size_t found = 0;
+    for (size_t at = 0; at + sizeof kBlockSignature <= bytes.size(); at++) {
+        if (bytes[at] != kBlockSignature[0] || memcmp(&bytes[at], kBlockSignature, sizeof kBlockSignature) != 0)
+            continue;
+        if (found++ == 0) stub.blockOffset = at;
+    }
+    if (found == 0) Refuse("the stub " + Quoted(path) + " has no configuration block; it is not a kvsfx stub");
+    if (found > 1)
+        Refuse("the stub " + Quoted(path) + " holds the configuration block's signature " + std::to_string(found) +
+               " times; it must hold it once");
+    if (stub.blockOffset + sizeof(SfxConfigBlock) > bytes.size())
+        Refuse("the stub " + Quoted(path) + " ends inside its configuration block");
+    const uint8_t* block = &bytes[stub.blockOffset];
+    if (LoadLe32(block + offsetof(SfxConfigBlock, archiveStart)) != 0 ||
+        LoadLe16(block + offsetof(SfxConfigBlock, completeMark)) != 0)
+        Refuse(Quoted(path) + " is already a self-extracting file; use the bare stub");
+    return stub;
+}
+
+std::string BuildSfxHeader(const HeaderTexts& texts) {
+    CheckCapacity(texts.defaultFolder, kFolderCapacity, "destination folder");
+    CheckCapacity(texts.prompt, kPromptCapacity, "start-up prompt");
+    CheckCapacity(texts.title, kTitleCapacity, "title");
+    CheckCapacity(texts.info, kInfoCapacity, "information text");
+    std::string header;
+    for (const std::string* text : {&texts.defaultFolder, (const std::string*)nullptr, &texts.prompt, &texts.title,
+                                    &texts.info}) {
+        if (text) header += *text;
+        header.push_back('\0');
+    }
+    if (header.size() > kHeaderMaxSize)
+        Refuse("the texts together take " + std::to_string(header.size()) + " bytes with their terminators; at most " +
+               std::to_string((unsigned)kHeaderMaxSize) + " fit");
+    return header;
+}
+
+void FillConfigBlock(std::vector<uint8_t>& prefix, size_t blockOffset, const BlockValues& values, bool withCrc) {
+    uint8_t* block = &prefix[blockOffset];
+    Store32(block + offsetof(SfxConfigBlock, stubCrc), 0);
+    Store32(block + offsetof(SfxConfigBlock, archiveStart), values.archiveStart);
+    Store32(block + offsetof(SfxConfigBlock, headerOffset), values.headerOffset);
+    Store32(block + offsetof(SfxConfigBlock, endRecordOffset), values.endRecordOffset);
+    Store32(block + offsetof(SfxConfigBlock, totalSize), values.totalSize);
+    Store32(block + offsetof(SfxConfigBlock, flags), values.flags);
+    Store32(block + offsetof(SfxConfigBlock, entryRva), values.entryRva);
+    Store16(block + offsetof(SfxConfigBlock, completeMark), 0xFFFF);
+    if (!withCrc) return;
+
+    // The same span the stub checks: from the end of the executable headers
+    // when asked, from the start otherwise, up to the archive.
+    size_t start = 0;
+    if (values.flags & SFXF_CRC_AFTER_HEADERS) {
+        start = ExecutableHeadersEnd(prefix.data(), values.archiveStart);
+        if (start == 0) Refuse("the stub's executable headers cannot be found, so --crc-after-headers cannot be used");
+    }
+    const uint32_t crc = (uint32_t)libdeflate_crc32(0, prefix.data() + start, values.archiveStart - start);
+    Store32(block + offsetof(SfxConfigBlock, stubCrc), crc);
+}
+
+}  // namespace kvmake
