@@ -56,30 +56,21 @@ target_link_libraries(${KVSFX_STUB_NAME} PRIVATE
   ${KVSFX_COMCTL_LIB} kernel32 user32 gdi32 shell32 advapi32 msvcrt gcc)
 
 # kvsfx-make.exe: the builder for people on Windows, beside kvsfx32.exe
-# (its default stub). Fully static: zlib from MinGW, libgcc and libstdc++
-# linked in. libdeflate does not exist for MinGW: the builder's sources take
-# zlib alone when KVSFX_NO_LIBDEFLATE is defined. The target is left out
-# while a source still needs libdeflate or POSIX headers without a Windows
-# branch (a source that mentions _WIN32 or KVSFX_NO_LIBDEFLATE has one).
-if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
-  file(GLOB KVSFX_MAKE_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tools/make/*.cpp)
-  find_library(KVSFX_MINGW_ZLIB NAMES libz.a z)
-  set(KVSFX_MAKE_PORTABLE ON)
-  foreach(source ${KVSFX_MAKE_SOURCES})
-    file(READ ${source} text)
-    if(text MATCHES "#include <(libdeflate\\.h|unistd\\.h|fcntl\\.h|dirent\\.h|sys/[a-z]+\\.h)>"
-       AND NOT text MATCHES "_WIN32|KVSFX_NO_LIBDEFLATE")
-      set(KVSFX_MAKE_PORTABLE OFF)
-    endif()
-  endforeach()
-  if(KVSFX_MAKE_SOURCES AND KVSFX_MINGW_ZLIB AND KVSFX_MAKE_PORTABLE)
-    add_executable(kvsfx-make ${KVSFX_MAKE_SOURCES})
-    target_include_directories(kvsfx-make PRIVATE ${SRC} ${CMAKE_CURRENT_SOURCE_DIR}/tools/make)
-    target_compile_options(kvsfx-make PRIVATE ${KVSFX_WARNINGS} -O2)
-    target_compile_definitions(kvsfx-make PRIVATE KVSFX_NO_LIBDEFLATE=1)
-    target_link_libraries(kvsfx-make PRIVATE ${KVSFX_MINGW_ZLIB})
-    target_link_options(kvsfx-make PRIVATE -static -static-libgcc -static-libstdc++ -s)
-  elseif(KVSFX_MAKE_SOURCES)
-    message(STATUS "kvsfx-make.exe left out: the builder's sources have no Windows branch yet")
-  endif()
+# (its default stub); the x86_64 build serves the Wine tests. Fully static:
+# zlib from MinGW (libz-mingw-w64-dev; libdeflate does not exist for MinGW,
+# and KVSFX_NO_LIBDEFLATE makes the builder take zlib alone), libgcc and
+# libstdc++ linked in, so that it imports only from KERNEL32, ADVAPI32 (the
+# random bytes of encryption headers) and msvcrt.dll. -municode: its entry
+# point is wmain, for a command line in UTF-16.
+file(GLOB KVSFX_MAKE_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tools/make/*.cpp)
+find_library(KVSFX_MINGW_ZLIB NAMES libz.a)
+if(KVSFX_MAKE_SOURCES AND KVSFX_MINGW_ZLIB)
+  add_executable(kvsfx-make ${KVSFX_MAKE_SOURCES})
+  target_include_directories(kvsfx-make PRIVATE ${SRC} ${CMAKE_CURRENT_SOURCE_DIR}/tools/make)
+  target_compile_options(kvsfx-make PRIVATE ${KVSFX_WARNINGS} -O2 -municode)
+  target_compile_definitions(kvsfx-make PRIVATE KVSFX_NO_LIBDEFLATE=1)
+  target_link_libraries(kvsfx-make PRIVATE ${KVSFX_MINGW_ZLIB} advapi32)
+  target_link_options(kvsfx-make PRIVATE -municode -static -static-libgcc -static-libstdc++ -s)
+elseif(KVSFX_MAKE_SOURCES)
+  message(WARNING "kvsfx-make.exe left out: the static zlib of MinGW (libz-mingw-w64-dev) is missing")
 endif()

@@ -37,14 +37,15 @@ inline Bytes ReadBytes(const std::string& path) {
     fseek(file, 0, SEEK_END);
     bytes.resize((size_t)ftell(file));
     fseek(file, 0, SEEK_SET);
-    if (fread(bytes.data(), 1, bytes.size(), file) != bytes.size()) bytes.clear();
+    if (!bytes.empty() && fread(bytes.data(), 1, bytes.size(), file) != bytes.size()) bytes.clear();
     fclose(file);
     return bytes;
 }
 inline void WriteBytes(const std::string& path, const Bytes& bytes) {
     FILE* file = fopen(path.c_str(), "wb");
     ASSERT_TRUE(file != nullptr) << path;
-    EXPECT_EQ(fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+    const size_t written = bytes.empty() ? 0 : fwrite(bytes.data(), 1, bytes.size(), file);
+    EXPECT_EQ(written, bytes.size()) << path;
     fclose(file);
 }
 inline void WriteText(const std::string& path, const std::string& text) {

@@ -3,7 +3,6 @@
 # real stub and builder, and the terminal front-end.
 set(KVSFX_EXTRACT_SUPPORT extract_support.cpp fake_platform.cpp)
 kvsfx_test(test_paths test_paths.cpp ${KVSFX_EXTRACT_SUPPORT})
-kvsfx_test(test_extract_files test_extract_files.cpp ${KVSFX_EXTRACT_SUPPORT})
 kvsfx_test(test_extract_walk test_extract_walk.cpp ${KVSFX_EXTRACT_SUPPORT})
 add_dependencies(test_extract_walk kvsfx)
 kvsfx_test(test_extract_roundtrip test_extract_roundtrip.cpp extract_support.cpp fake_platform.cpp)
@@ -11,3 +10,4 @@ kvsfx_test(test_extract_terminal test_extract_terminal.cpp ${KVSFX_EXTRACT_SUPPO
 add_dependencies(test_extract_roundtrip kvsfx kvsfx-make)
 add_dependencies(test_extract_terminal kvsfx)
 set_tests_properties(test_extract_roundtrip test_extract_terminal PROPERTIES TIMEOUT 600)
+kvsfx_test(test_extract_ui test_extract_ui.cpp ${KVSFX_EXTRACT_SUPPORT})

@@ -72,7 +72,7 @@ struct Encoded {
 Encoded Encode(const ZipItem& item) {
     Encoded encoded;
     encoded.crc = item.crc.value_or(Crc32(item.data));
-    encoded.data = item.method == 8 ? Deflate(item.data) : item.data;
+    encoded.data = (item.method == 8 ? Deflate(item.data) : item.data) + item.trailing;
     encoded.flags = item.flags;
     if (!item.password.empty()) {
         encoded.flags |= 1;

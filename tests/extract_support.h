@@ -24,6 +24,7 @@ struct ZipItem {
     std::optional<uint32_t> crc, compressedSize, uncompressedSize;
     std::optional<uint16_t> nameLength;
     std::string extra;
+    std::string trailing;        // bytes after the compressed data, counted in its size
 };
 
 // The archive's bytes: local entries, central directory, end record.

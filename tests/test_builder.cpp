@@ -346,7 +346,9 @@ TEST_F(BuilderTest, RefusalsExplainThemselvesAndLeaveNothing) {
         "z = zipfile.ZipFile('dup.zip', 'w'); z.writestr('Readme', b'1'); z.writestr('README', b'2'); z.close()\n"
         "z = zipfile.ZipFile('abs.zip', 'w'); z.writestr('/etc/passwd', b'x'); z.close()\n"
         "z = zipfile.ZipFile('drive.zip', 'w'); z.writestr('C:/x.txt', b'x'); z.close()\n"
-        "z = zipfile.ZipFile('greek.zip', 'w'); z.writestr('\\u03a9.txt', b'x'); z.close()\"").status, 0);
+        "z = zipfile.ZipFile('greek.zip', 'w'); z.writestr('\\u03a9.txt', b'x'); z.close()\n"
+        "z = zipfile.ZipFile('damaged.zip', 'w'); z.writestr('d.txt', b'hello world'); z.close()\n"
+        "d = open('damaged.zip', 'rb').read().replace(b'hello', b'hellO'); open('damaged.zip', 'wb').write(d)\"").status, 0);
 
     struct Row {
         const char* arguments;
@@ -365,6 +367,7 @@ TEST_F(BuilderTest, RefusalsExplainThemselvesAndLeaveNothing) {
         {"--stub stub long.zip", 1, "longer than 260 bytes"},
         {"--stub stub bz.zip", 1, "compression method 12"},
         {"--stub stub dup.zip", 1, "would be the same file or folder"},
+        {"--stub stub damaged.zip", 1, "is damaged: its data does not match"},
         {"--stub stub greek.zip", 1, "Windows-1252"},
         {"--stub stub case", 1, "would be the same file or folder"},
         {"--stub stub upper/A lower/a", 1, "would be the same file or folder"},

@@ -91,8 +91,10 @@ TEST(Walk, ExtractsEveryKindOfEntryAndCountsFilesOnly) {
     ZipItem withDescriptor = Item("descriptor.txt", Text(3000));
     withDescriptor.flags = 8;
     ZipItem folderWithData = Item("folder-with-data/", "stray bytes", 0);
-    std::vector<ZipItem> items = {Item("a/b/c.txt", Text(5000), 0), Item("dir/", "", 0), empty,
-                                  withDescriptor, folderWithData, Item("last.bin", Text(70000, 'k'))};
+    ZipItem padded = Item("padded.txt", Text(1000));
+    padded.trailing = "PK\x03\x04" + Text(5000);  // after the end of the deflate stream
+    std::vector<ZipItem> items = {Item("a/b/c.txt", Text(5000), 0), Item("dir/", "", 0), empty, withDescriptor,
+                                  folderWithData, padded, Item("last.bin", Text(70000, 'k'))};
     Outcome run = Extract("kinds", ZipBytes(items, "a comment"));
     EXPECT_EQ(0, run.exitCode);
     EXPECT_TRUE(run.boxes.empty());
@@ -101,30 +103,11 @@ TEST(Walk, ExtractsEveryKindOfEntryAndCountsFilesOnly) {
     EXPECT_TRUE(Exists(run.folder + "/folder-with-data"));
     EXPECT_EQ("", ReadFileBytes(run.folder + "/empty-deflated.txt"));
     EXPECT_EQ(Text(3000), ReadFileBytes(run.folder + "/descriptor.txt"));
+    EXPECT_EQ(Text(1000), ReadFileBytes(run.folder + "/padded.txt"));
     EXPECT_EQ(Text(70000, 'k'), ReadFileBytes(run.folder + "/last.bin"));
-    EXPECT_EQ(4, state.filesExtracted);
+    EXPECT_EQ(5, state.filesExtracted);
     EXPECT_EQ(EntryTime(), ModifiedTime(run.folder + "/empty-deflated.txt"));
     EXPECT_EQ(EntryTime(), ModifiedTime(run.folder + "/a/b/c.txt"));
-}
-
-// A stored entry goes out in writes of 2048 bytes and one last, shorter one.
-int32_t (*realWrite)(FileHandle, const void*, uint32_t);
-std::vector<uint32_t> writes;
-int32_t RecordWrite(FileHandle file, const void* buffer, uint32_t count) {
-    writes.push_back(count);
-    return realWrite(file, buffer, count);
-}
-
-TEST(Walk, StoredEntryIsWrittenInPiecesOf2048) {
-    std::string folder = TempFolder("pieces");
-    std::string sfx = MakeSfx(folder + ".sfx", ZipBytes({Item("five.txt", Text(5000), 0)}));
-    PrepareInProcess(sfx);
-    realWrite = sfxPlatform.writeFile;
-    sfxPlatform.writeFile = RecordWrite;
-    writes.clear();
-    EXPECT_EQ(0u, RunSfxMain(" -auto " + folder));
-    RestoreRealPlatform();
-    EXPECT_EQ((std::vector<uint32_t>{2048, 2048, 904}), writes);
 }
 
 struct FailureRow {
@@ -134,6 +117,8 @@ struct FailureRow {
     std::string fragment;   // also in that box
     std::vector<std::string> present;  // relative paths that stay
     std::vector<std::string> absent;
+    uint32_t flags = 0;
+    std::function<void(const std::string&)> prepare = nullptr;  // given the destination
 };
 
 // The end of a run: message, exit code 2, and what stays on disk.
@@ -185,10 +170,13 @@ TEST(Walk, FailuresEndTheRunWithTheirMessage) {
          MSG_CANNOT_CREATE_FILE, "sub/../../x.txt", {"first.txt"}, {"sub"}},
         {"parent folder in a folder entry", [&] { return ZipBytes({Item("../up/", "", 0)}); },
          MSG_CANNOT_CREATE_FILE, "../up/", {}, {}},
+        {"a folder where the file should go", [&] { return ZipBytes({Item("taken", "x")}); }, MSG_CANNOT_CREATE_FILE,
+         "taken", {"taken/"}, {}, SFXF_OVERWRITE_DEFAULT,
+         [](const std::string& out) { RunProgram({"/bin/mkdir", "-p", out + "/taken"}); }},
     };
     for (const FailureRow& row : rows) {
         SCOPED_TRACE(row.what);
-        Outcome run = Extract("failure", row.zip());
+        Outcome run = Extract("failure", row.zip(), {}, row.flags, "", row.prepare);
         EXPECT_EQ(2, run.exitCode);
         ASSERT_EQ(1u, run.boxes.size());
         EXPECT_TRUE(StartsWith(run.boxes[0], Lead(row.message))) << run.boxes[0];
@@ -219,15 +207,11 @@ TEST(Walk, Passwords) {
     secret.password = "s\xE9same";
     ZipItem other = Item("other.txt", "other");
     other.password = "different";
-    ZipItem descriptor = Item("descriptor.txt", Text(100));
-    descriptor.password = "s\xE9same";
-    descriptor.flags = 8;  // checked against the high byte of the time
-    std::string zip = ZipBytes({secret, descriptor});
+    std::string zip = ZipBytes({secret});
 
     Outcome right = Extract("password-right", zip, {}, SFXF_ENCRYPTED, "s\xE9same\n");
     EXPECT_EQ(0, right.exitCode);
     EXPECT_EQ(Text(4000), ReadFileBytes(right.folder + "/secret.txt"));
-    EXPECT_EQ(Text(100), ReadFileBytes(right.folder + "/descriptor.txt"));
 
     // No flag in the configuration: no prompt, and the entry finds no password.
     Outcome missing = Extract("password-missing", zip);
@@ -240,11 +224,6 @@ TEST(Walk, Passwords) {
     EXPECT_EQ(std::vector<std::string>{Message(MSG_PASSWORD_WRONG)}, wrong.boxes);
     EXPECT_TRUE(Exists(wrong.folder + "/secret.txt"));
     EXPECT_FALSE(Exists(wrong.folder + "/other.txt"));
-
-    // The prompt cancelled (end of input): no run, nothing written.
-    Outcome cancelled = Extract("password-cancelled", zip, {}, SFXF_ENCRYPTED, "");
-    EXPECT_EQ(0, cancelled.exitCode);
-    EXPECT_FALSE(Exists(cancelled.folder));
 
     // The encryption header itself cut short.
     std::string cut = LocalEntryBytes(secret);
@@ -293,6 +272,56 @@ TEST(Walk, ShortWriteEndsTheRun) {
     ASSERT_EQ(1u, BoxTexts().size());
     EXPECT_EQ(MessageWith(MSG_WRITE_ERROR, state.currentName), BoxTexts()[0]);
     EXPECT_EQ(Text(5000), ReadFileBytes(folder + "/big.txt"));
+}
+
+// The seek to the archive start lands elsewhere: message 37.
+int64_t (*realSeek)(FileHandle, int64_t, int);
+int64_t SeekFallingShort(FileHandle file, int64_t offset, int origin) {
+    int64_t position = realSeek(file, offset, origin);
+    return origin == kSeekSet && offset == (int64_t)sfxConfigBlock.archiveStart ? position - 1 : position;
+}
+
+TEST(Walk, SeekToTheArchiveStartFails) {
+    std::string folder = TempFolder("seek");
+    std::string sfx = MakeSfx(folder + ".sfx", ZipBytes({Item("a.txt", "a")}));
+    PrepareInProcess(sfx);
+    realSeek = sfxPlatform.seekFile;
+    sfxPlatform.seekFile = SeekFallingShort;
+    EXPECT_EQ(2u, RunSfxMain(" -auto " + folder));
+    RestoreRealPlatform();
+    EXPECT_EQ(std::vector<std::string>{Message(MSG_IO_ERROR)}, BoxTexts());
+    EXPECT_FALSE(Exists(folder + "/a.txt"));
+}
+
+// Records cut short at the end of a volume are read again, whole, from the
+// next one; still short there, they end the run (8 for a signature, 3 for a
+// local header).
+TEST(Walk, SpannedRecordsCutShort) {
+    std::string entry = LocalEntryBytes(Item("one.txt", "one", 0));
+    struct Row {
+        const char* what;
+        std::string disk1, disk2;
+        const char* code;
+    } rows[] = {
+        {"signature", Signature(7, 8) + entry, "", " <8>"},
+        {"local header", Signature(7, 8) + entry + Signature(3, 4), "0123456789", " <3>"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string folder = TempFolder("span-short");
+        std::string sfx = MakeSfx(folder + "/setup.exe", row.disk1, SFXF_SPANNED | SFXF_EXE_VOLUMES);
+        WriteFileBytes(folder + "/disk2", row.disk2);
+        PrepareInProcess(sfx);
+        fake.mapOpenPath = [&](const std::string&) { return state.currentDisk == 2 ? folder + "/disk2" : sfx; };
+        fake.labelSequence = {"PKBACK# 001", "PKBACK# 001", "PKBACK# 002"};
+        EXPECT_EQ(2u, RunSfxMain(" -auto " + folder + "/out"));
+        RestoreRealPlatform();
+        std::vector<std::string> boxes = BoxTexts();
+        ASSERT_EQ(1u, boxes.size());
+        EXPECT_TRUE(StartsWith(boxes[0], Lead(MSG_READ_ERROR)));
+        EXPECT_EQ(row.code, boxes[0].substr(boxes[0].size() - 4));
+        EXPECT_EQ("one", ReadFileBytes(folder + "/out/one.txt"));
+    }
 }
 
 // A spanned set over three disks recognised by their labels: a wrong disk

@@ -193,9 +193,10 @@ TEST_F(DecodeTables, FailedAllocationReleasesAndEndsTheRun) {
         fake.failAllocation = fake.allocations + failing;
         uint32_t bits = 11;
         DecodeTable* root = nullptr;
+        std::vector<uint16_t> lengths = LongCodes();  // outlives the non-local return
         state.inRun = 1;
         if (ArmRecovery(state.runContext) == 0) {
-            Build(LongCodes(), 257, &bits, &root);
+            Build(lengths, 257, &bits, &root);
             FAIL() << "returned without memory";
         }
         state.inRun = 0;

@@ -1,7 +1,7 @@
-// Output paths and folders: the path routines, the output path of an entry,
-// the folders created for it (on a scripted disk that records every
-// creation), and the entry names refused because they would leave the
-// destination.
+// Output paths, folders and file times: the path routines, the output path
+// of an entry, the folders created for it (on a scripted disk that records
+// every creation), the entry names refused because they would leave the
+// destination, and the clamps of the file time.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -222,6 +222,40 @@ TEST_F(Paths, EntryNamesThatLeaveTheDestinationAreRefused) {
             }
             EXPECT_TRUE(disk.made.empty());
         }
+    }
+}
+
+uint16_t capturedDate, capturedTime;
+void CaptureFileTime(FileHandle, uint16_t date, uint16_t time) {
+    capturedDate = date;
+    capturedTime = time;
+}
+
+uint16_t DosDate(int year, int month, int day) { return (uint16_t)((year - 1980) << 9 | month << 5 | day); }
+uint16_t DosTime(int hour, int minute, int halfSeconds) { return (uint16_t)(hour << 11 | minute << 5 | halfSeconds); }
+
+// Out-of-range fields are clamped one by one (a day past the month's end to
+// its last day); the seam receives the result as local time.
+TEST_F(Paths, FileTimeClamps) {
+    sfxPlatform.setFileTime = CaptureFileTime;
+    struct Row {
+        uint16_t date, time, expectedDate, expectedTime;
+    } rows[] = {
+        {DosDate(2024, 6, 15), DosTime(12, 30, 10), DosDate(2024, 6, 15), DosTime(12, 30, 10)},
+        {DosDate(2024, 6, 15), 0xFFFF, DosDate(2024, 6, 15), DosTime(23, 59, 29)},  // 31:63:62 -> 23:59:58
+        {DosDate(2001, 0, 0), 0, DosDate(2001, 1, 1), 0},
+        {DosDate(2001, 15, 3), 0, DosDate(2001, 12, 3), 0},
+        {DosDate(2023, 2, 30), 0, DosDate(2023, 2, 28), 0},
+        {DosDate(2024, 2, 31), 0, DosDate(2024, 2, 29), 0},
+        {DosDate(2100, 2, 29), 0, DosDate(2100, 2, 28), 0},
+        {DosDate(2023, 4, 31), 0, DosDate(2023, 4, 30), 0},
+    };
+    for (const Row& row : rows) {
+        state.localHeader.modDate = row.date;
+        state.localHeader.modTime = row.time;
+        SetOutputFileTime();
+        EXPECT_EQ(row.expectedDate, capturedDate) << std::hex << row.date;
+        EXPECT_EQ(row.expectedTime, capturedTime) << std::hex << row.time;
     }
 }
 

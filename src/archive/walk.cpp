@@ -97,13 +97,15 @@ void DecodeLocalHeader(const uint8_t* bytes) {
 // - a deflated entry with a data descriptor and no compressed size in its
 //   local header was written as a stream: its end cannot be found from the
 //   header, and extracting it would give an empty or broken file;
-// - an encrypted entry shorter than its 12-byte encryption header.
+// - an encrypted file shorter than its 12-byte encryption header (folders
+//   carry no data to decrypt).
 void CheckEntryHeader() {
     const LocalFileHeader* header = &state.localHeader;
     if (state.entryName[0] == 0) BadZipHeader();
     if ((header->flags & kFlagDescriptor) && header->method == kMethodDeflated && header->compressedSize == 0)
         BadZipHeader();
-    if ((header->flags & kFlagEncrypted) && header->compressedSize < kEncryptionHeaderSize) BadZipHeader();
+    int folder = IsPathSeparator(*LastChar(state.entryName));
+    if (!folder && (header->flags & kFlagEncrypted) && header->compressedSize < kEncryptionHeaderSize) BadZipHeader();
 }
 
 // Step 5 of an entry: a folder entry creates its folders and nothing else.
@@ -188,12 +190,14 @@ int ExtractArchive() {
     RunContext startupContext;
     memcpy(startupContext, state.runContext, sizeof startupContext);
     uint8_t startupInRun = state.inRun;
+    UseCursor(state.waitCursor);
     int result = ArmAndWalk();
     // The file being written stays on disk as far as it was written.
     if (state.outputFile != 0) {
         sfxPlatform.closeFile(state.outputFile);
         state.outputFile = 0;
     }
+    UseCursor(state.arrowCursor);
     state.extracting = 0;
     state.inRun = startupInRun;
     memcpy(state.runContext, startupContext, sizeof startupContext);

@@ -206,20 +206,36 @@ KVSFX_HOT void CopyWords(uint8_t* out, uint32_t distance, uint32_t length) {
     Copy8(last, last - distance);
 }
 
+// 1..7 bytes that do not overlap their source, with no loop: two 4-byte
+// copies that meet or overlap, or single bytes at both ends and the middle.
+KVSFX_HOT void CopyShort(uint8_t* out, const uint8_t* from, uint32_t length) {
+    if (length >= 4) {
+        Copy4(out, from);
+        Copy4(out + length - 4, from + length - 4);
+    } else {
+        out[0] = from[0];
+        out[length / 2] = from[length / 2];
+        out[length - 1] = from[length - 1];
+    }
+}
+
 // length bytes to out from distance bytes back, within the window.
 KVSFX_HOT void CopyBack(uint8_t* out, uint32_t distance, uint32_t length) {
     const uint8_t* from = out - distance;
     if (distance >= 8) {
-        if (length >= 8) {
-            CopyWords(out, distance, length);
-        } else if (length >= 4) {
-            Copy4(out, from);
-            Copy4(out + length - 4, from + length - 4);
-        } else {
-            for (uint32_t i = 0; i < length; i++) out[i] = from[i];
-        }
+        if (length >= 8) CopyWords(out, distance, length);
+        else CopyShort(out, from, length);
     } else if (distance == 1) {
-        memset(out, from[0], length);
+        // A run of one byte: whole words of it.
+        uint8_t pattern[8];
+        memset(pattern, from[0], sizeof pattern);
+        if (length >= 8) {
+            uint8_t* last = out + length - 8;
+            for (; out < last; out += 8) Copy8(out, pattern);
+            Copy8(last, pattern);
+        } else {
+            CopyShort(out, pattern, length);
+        }
     } else if (length >= 16) {
         // A short period: the first bytes one by one, then whole words taken
         // from a multiple of the period that lies at least 8 bytes back.
@@ -385,14 +401,14 @@ DecodeStatus DecodeOneSymbol(BitInput* in, uint32_t* position, const CodeTables&
 // 32,768 - 258, so that neither a refill of the reader nor a window flush can
 // happen inside. One refill leaves at least 56 bits: enough for a length code
 // with its extra bits and a distance code with its extra bits (15 + 5 + 15 +
-// 13 = 48), or for two literals.
+// 13 = 48), or for three literals.
 // Leaves: the bit state, the input position and windowPos in *in and
 // *position; kKeepGoing when the assumptions no longer hold.
 DecodeStatus DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, const CodeTables& distances) {
     uint64_t bits = in->bits;
     uint32_t count = in->count;
     const uint8_t* next = in->next;
-    int32_t left = in->left;
+    const uint8_t* const end = next + (in->left > 0 ? in->left : 0);  // of the reader's fill
     uint32_t pos = *position;
     uint8_t* const window = state.window;
     const DecodeEntry* const literalSlots = literals.slots;
@@ -400,24 +416,27 @@ DecodeStatus DecodeFast(BitInput* in, uint32_t* position, const CodeTables& lite
     const uint32_t distanceMask = ((uint32_t)1 << distances.bits) - 1;
     DecodeStatus status = kKeepGoing;
 
-    while (left >= (int32_t)kFastInputBytes && pos < kFastWindowLimit) {
+    while (end - next >= (ptrdiff_t)kFastInputBytes && pos < kFastWindowLimit) {
         bits |= Load64(next) << count;
-        uint32_t taken = (63 - count) >> 3;
-        next += taken;
-        left -= (int32_t)taken;
+        next += (63 - count) >> 3;
         count |= 56;
 
+        // Up to three literals per refill (3 x 15 bits).
         DecodeEntry entry = literalSlots[(uint32_t)bits & literalMask];
         if (EntryOp(entry) == kOpLiteral) {
             bits >>= EntryBits(entry);
             count -= EntryBits(entry);
             window[pos++] = (uint8_t)EntryValue(entry);
             entry = literalSlots[(uint32_t)bits & literalMask];
-            if (EntryOp(entry) == kOpLiteral) {
-                bits >>= EntryBits(entry);
-                count -= EntryBits(entry);
-                window[pos++] = (uint8_t)EntryValue(entry);
-            }
+            if (EntryOp(entry) != kOpLiteral) continue;
+            bits >>= EntryBits(entry);
+            count -= EntryBits(entry);
+            window[pos++] = (uint8_t)EntryValue(entry);
+            entry = literalSlots[(uint32_t)bits & literalMask];
+            if (EntryOp(entry) != kOpLiteral) continue;
+            bits >>= EntryBits(entry);
+            count -= EntryBits(entry);
+            window[pos++] = (uint8_t)EntryValue(entry);
             continue;
         }
         if (EntryOp(entry) > kOpLiteral) {
@@ -479,10 +498,10 @@ DecodeStatus DecodeFast(BitInput* in, uint32_t* position, const CodeTables& lite
         pos += length;
     }
 
+    in->left -= (int32_t)(next - in->next);
     in->bits = bits;
     in->count = count;
     in->next = next;
-    in->left = left;
     *position = pos;
     return status;
 }

@@ -55,10 +55,12 @@ extern const uint16_t distanceBase[30];
 extern const uint16_t distanceExtra[30];
 
 // Requested lookup widths (before clamping to the code's shortest and
-// longest lengths). The literal/length and distance roots of a dynamic block
-// and the literal/length root of a fixed block are wider than the 9, 6 and 7
-// bits of the first decoders of this format: one lookup then resolves almost
-// every code. Wider roots decode the same symbols with the same results.
+// longest lengths). The literal/length and distance roots are wider than a
+// compact decoder would make them (9 and 6 bits for a dynamic block, 7 for
+// the fixed literal/length code): one lookup then resolves almost every
+// code, which is most of the decoder's speed. A wider root decodes the same
+// symbols with the same results; its block of 2^11 slots is built per
+// block, as every table is.
 enum : uint32_t {
     literalLookupBits = 11,
     distanceLookupBits = 8,

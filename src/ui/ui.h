@@ -69,6 +69,7 @@ int PollCancel();           // 1 when the user asked to abort
 void MeterSetPosition(uint32_t position);  // MTM_SETPOS on the meter
 void MeterRepaint();        // invalidate the meter without erasing, update the dialog
 void StatusLineShow(const char* text);     // per-entry text while the meter is hidden
+void UseCursor(void* cursor);              // the run's hourglass, then the arrow again
 // Runs the password dialog from the inflated template; its result.
 intptr_t PasswordDialog(void* parent, const uint8_t* templateBlock);
 

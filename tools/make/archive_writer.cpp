@@ -1,12 +1,12 @@
 #include "archive_writer.h"
 
-#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <memory>
 
 #include "build_error.h"
+#include "deflate_engine.h"
 #include "zip_crypto.h"
 
 namespace kvmake {
@@ -15,21 +15,6 @@ namespace {
 
 const size_t kChunk = 1 << 20;           // read and write unit of streamed data
 const uint64_t kLargestEntry = 0xFFFFFFFEu - kEncryptionHeaderSize;  // sizes stay below the Zip64 marker
-
-// One libdeflate compressor per level, made on first use.
-libdeflate_compressor* CompressorFor(int level) {
-    static std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> compressors[10] = {
-        {nullptr, libdeflate_free_compressor}, {nullptr, libdeflate_free_compressor},
-        {nullptr, libdeflate_free_compressor}, {nullptr, libdeflate_free_compressor},
-        {nullptr, libdeflate_free_compressor}, {nullptr, libdeflate_free_compressor},
-        {nullptr, libdeflate_free_compressor}, {nullptr, libdeflate_free_compressor},
-        {nullptr, libdeflate_free_compressor}, {nullptr, libdeflate_free_compressor}};
-    if (!compressors[level]) {
-        compressors[level].reset(libdeflate_alloc_compressor(level));
-        if (!compressors[level]) Refuse("not enough memory for the compressor");
-    }
-    return compressors[level].get();
-}
 
 uint16_t VersionNeeded(const ArchiveEntry& entry) {
     const bool needs20 = entry.folder || entry.method == kMethodDeflated || (entry.flags & kFlagEncrypted);
@@ -100,7 +85,7 @@ void ArchiveWriter::storeSmallFile(ArchiveEntry& entry, InputFile& file, const s
                                    const EntrySettings& settings) {
     std::vector<uint8_t> data((size_t)size + 1);
     if (file.read(data.data(), data.size()) != size) ChangedWhileRead(path);
-    entry.crc = (uint32_t)libdeflate_crc32(0, data.data(), (size_t)size);
+    entry.crc = Crc32(0, data.data(), (size_t)size);
     entry.uncompressedSize = (uint32_t)size;
 
     uint8_t* payload = data.data();
@@ -108,10 +93,9 @@ void ArchiveWriter::storeSmallFile(ArchiveEntry& entry, InputFile& file, const s
     entry.method = kMethodStored;
     std::vector<uint8_t> packed;
     if (settings.level > 0 && size > 0) {
-        libdeflate_compressor* compressor = CompressorFor(settings.level);
-        packed.resize(libdeflate_deflate_compress_bound(compressor, (size_t)size));
+        packed.resize(DeflateBound(settings.level, (size_t)size));
         const size_t packedSize =
-            libdeflate_deflate_compress(compressor, data.data(), (size_t)size, packed.data(), packed.size());
+            DeflateWhole(settings.level, data.data(), (size_t)size, packed.data(), packed.size());
         // Stored instead when deflate does not make the entry smaller.
         if (packedSize > 0 && packedSize < size) {
             entry.method = kMethodDeflated;
@@ -151,7 +135,7 @@ void ArchiveWriter::streamLargeFile(ArchiveEntry& entry, InputFile& file, const 
     if (encrypted) {
         uint64_t seen = 0;
         for (size_t got; (got = file.read(in.data(), kChunk)) > 0; seen += got)
-            firstPassCrc = (uint32_t)libdeflate_crc32(firstPassCrc, in.data(), got);
+            firstPassCrc = Crc32(firstPassCrc, in.data(), got);
         if (seen != size) ChangedWhileRead(path);
         file.rewind();
     }
@@ -183,7 +167,7 @@ void ArchiveWriter::streamLargeFile(ArchiveEntry& entry, InputFile& file, const 
         bool fits = true;
         for (;;) {
             const size_t got = file.read(in.data(), kChunk);
-            crc = (uint32_t)libdeflate_crc32(crc, in.data(), got);
+            crc = Crc32(crc, in.data(), got);
             read += got;
             if (settings.progress) settings.progress->set(settings.progressBase + read);
             if (method == kMethodStored) {

@@ -86,8 +86,8 @@ private:
     std::string comment_;
 };
 
-// Files up to this size are compressed in memory with libdeflate; larger ones
-// are streamed through zlib so that memory stays bounded.
+// Files up to this size are compressed in memory in one go (deflate_engine.h);
+// larger ones are streamed through zlib so that memory stays bounded.
 const uint64_t kInMemoryLimit = 64u << 20;
 
 }  // namespace kvmake

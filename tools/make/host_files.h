@@ -1,18 +1,30 @@
 // The builder's use of the host system's files: reading inputs, writing the
 // output under a temporary name that only becomes the real name once the file
-// is complete, random bytes, the terminal. Everything POSIX lives here and in
-// input_tree.cpp.
+// is complete, walking folders, random bytes, the terminal. Everything that
+// differs between Linux (POSIX) and Windows (Win32) lives here.
+//
+// Paths and names are UTF-8 on both systems. The Windows build reads its
+// command line in UTF-16 and opens files through the wide calls, so names
+// outside the ANSI code page reach the Windows-1252 check (names.h) intact.
 #ifndef KVSFX_MAKE_HOST_FILES_H
 #define KVSFX_MAKE_HOST_FILES_H
 
 #include <stddef.h>
 #include <stdint.h>
-#include <sys/types.h>
 
 #include <string>
 #include <vector>
 
 namespace kvmake {
+
+// The identity of a file or folder on this machine: device and inode on
+// Linux, volume serial number and file index on Windows (whose C library
+// reports no inode).
+struct FileId {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    bool operator==(const FileId& other) const { return volume == other.volume && index == other.index; }
+};
 
 // A file read from start to end (an input file or the stub).
 class InputFile {
@@ -29,7 +41,11 @@ public:
 
 private:
     std::string path_;
+#ifdef _WIN32
+    void* handle_ = nullptr;
+#else
     int fd_ = -1;
+#endif
     uint64_t size_ = 0;
 };
 
@@ -52,6 +68,7 @@ private:
     uint64_t size_ = 0;
 };
 
+
 // A file being written under a temporary name in the folder of its final
 // name. Buffered; knows its position; can patch bytes already written. The
 // temporary file is removed unless commit() renames it into place.
@@ -70,12 +87,14 @@ public:
     void readBack(uint64_t offset, void* data, size_t count);
     // Drops everything from offset on and continues writing there.
     void truncateTo(uint64_t offset);
-    // Flushes, sets the permissions (executable or not, less the umask) and
-    // renames the file to its final name.
+    // Flushes, sets the permissions (executable or not, less the umask; Windows
+    // has no such bit) and closes the file; it keeps its temporary name until
+    // commit().
+    void close(bool executable);
+    // Closes the file if still open and renames it to its final name.
     void commit(bool executable);
     // Identity of the temporary file, so that a walk of the inputs can skip it.
-    dev_t device() const { return device_; }
-    ino_t inode() const { return inode_; }
+    const FileId& identity() const { return identity_; }
     const std::string& finalPath() const { return finalPath_; }
 
 private:
@@ -83,11 +102,14 @@ private:
 
     std::string finalPath_;
     std::string tempPath_;
+#ifdef _WIN32
+    void* handle_ = nullptr;  // after flush(), its file pointer is at position_
+#else
     int fd_ = -1;
+#endif
     uint64_t position_ = 0;
     std::vector<uint8_t> buffer_;
-    dev_t device_ = 0;
-    ino_t inode_ = 0;
+    FileId identity_;
     bool committed_ = false;
 };
 
@@ -97,12 +119,53 @@ void RandomBytes(uint8_t* buffer, size_t count);
 // True when standard error is a terminal (progress is shown only then).
 bool ErrorIsTerminal();
 
+// Writes "kvsfx-make: " and a line of text to standard error (on a Windows
+// console in UTF-16, so that names keep their accents).
+void ShowMessage(const std::string& text);
+
+#ifdef _WIN32
+// UTF-16, Windows' own form (command line, file names), to UTF-8.
+std::string Utf8FromWide(const wchar_t* text);
+#endif
+
 // The folder that holds the running builder (where the default stub lies).
 std::string OwnFolder();
 
-// The folder part of a path ("." when it has none) and its last component.
+// The folder part of a path ("." when it has none; on Windows "C:." for
+// "C:name") and its last component. Windows also separates with '\'.
 std::string FolderOf(const std::string& path);
 std::string LastComponent(const std::string& path);
+// A path inside a folder, joined with the system's separator.
+std::string JoinPath(const std::string& folder, const std::string& name);
+bool IsPathSeparator(char c);
+
+// The absolute form of a path: on Linux the current folder in front of a
+// relative path (left uncleaned); on Windows the system's full path, with
+// "." and ".." resolved.
+std::string AbsolutePath(const std::string& path);
+
+// What a path names, symbolic links (and Windows junctions) followed.
+struct PathInfo {
+    enum class Kind { Missing, BrokenLink, File, Folder, Special };
+    Kind kind = Kind::Missing;
+    std::string reason;  // why it cannot be reached (Missing)
+    uint64_t size = 0;
+    int64_t modified = 0;  // seconds since 1970 (UTC)
+    FileId identity;
+};
+PathInfo InspectPath(const std::string& path);
+
+bool IsRegularFile(const std::string& path);
+bool IsFolder(const std::string& path);
+// The identity of an existing file or folder; false when there is none.
+bool FileIdentity(const std::string& path, FileId* identity);
+
+// Refuses a file that cannot be opened for reading.
+void CheckReadable(const std::string& path);
+
+// The names in a folder, "." and ".." left out, in no particular order.
+// Refuses a folder that cannot be read.
+std::vector<std::string> FolderNames(const std::string& path);
 
 // Creates a folder if it does not exist yet.
 void EnsureFolder(const std::string& path);

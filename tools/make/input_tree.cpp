@@ -1,11 +1,5 @@
 #include "input_tree.h"
 
-#include <dirent.h>
-#include <errno.h>
-#include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "build_error.h"
@@ -16,18 +10,15 @@ namespace kvmake {
 namespace {
 
 struct Walk {
-    const std::vector<SkippedFile>& skip;
+    const std::vector<FileId>& skip;
     std::vector<TreeItem> items;
-    std::vector<std::pair<dev_t, ino_t>> openFolders;  // folders on the way down, against link loops
+    // Folders on the way down, against link loops. Their identities come
+    // from the system (device and inode, or volume and file index), so a
+    // link or junction back up is caught whatever name it goes by.
+    std::vector<FileId> openFolders;
 };
 
-bool IsSkipped(const Walk& walk, const struct stat& info) {
-    for (const SkippedFile& file : walk.skip)
-        if (file.device == info.st_dev && file.inode == info.st_ino) return true;
-    return false;
-}
-
-void AddItem(Walk& walk, const std::string& shownName, const std::string& path, const struct stat& info,
+void AddItem(Walk& walk, const std::string& shownName, const std::string& path, const PathInfo& info,
              bool folder) {
     TreeItem item;
     item.shownName = folder ? shownName + "/" : shownName;
@@ -37,45 +28,32 @@ void AddItem(Walk& walk, const std::string& shownName, const std::string& path, 
     CheckEntryName(item.name, item.shownName, NameOrigin::HostFile);
     item.path = path;
     item.folder = folder;
-    item.size = folder ? 0 : (uint64_t)info.st_size;
-    item.modified = (int64_t)info.st_mtime;
+    item.size = folder ? 0 : info.size;
+    item.modified = info.modified;
     walk.items.push_back(std::move(item));
 }
 
 void WalkPath(Walk& walk, const std::string& shownName, const std::string& path) {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0) {
-        const int reason = errno;
-        if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
-            Refuse(Quoted(path) + " is a symbolic link to nothing; remove it or make it point to a file");
-        Refuse("cannot read " + Quoted(path) + ": " + strerror(reason));
-    }
-    if (IsSkipped(walk, info)) return;
-    if (S_ISREG(info.st_mode)) {
-        if (access(path.c_str(), R_OK) != 0) Refuse("cannot read " + Quoted(path) + ": " + strerror(errno));
+    const PathInfo info = InspectPath(path);
+    if (info.kind == PathInfo::Kind::BrokenLink)
+        Refuse(Quoted(path) + " is a symbolic link to nothing; remove it or make it point to a file");
+    if (info.kind == PathInfo::Kind::Missing) Refuse("cannot read " + Quoted(path) + ": " + info.reason);
+    if (std::find(walk.skip.begin(), walk.skip.end(), info.identity) != walk.skip.end()) return;
+    if (info.kind == PathInfo::Kind::File) {
+        CheckReadable(path);
         AddItem(walk, shownName, path, info, false);
         return;
     }
-    if (!S_ISDIR(info.st_mode)) Refuse(Quoted(path) + " is neither a regular file nor a folder");
+    if (info.kind != PathInfo::Kind::Folder) Refuse(Quoted(path) + " is neither a regular file nor a folder");
 
-    const std::pair<dev_t, ino_t> identity(info.st_dev, info.st_ino);
-    if (std::find(walk.openFolders.begin(), walk.openFolders.end(), identity) != walk.openFolders.end())
+    if (std::find(walk.openFolders.begin(), walk.openFolders.end(), info.identity) != walk.openFolders.end())
         Refuse(Quoted(path) + " leads back into a folder above it (a symbolic link loop)");
-    DIR* folder = opendir(path.c_str());
-    if (!folder) Refuse("cannot read the folder " + Quoted(path) + ": " + strerror(errno));
-    std::vector<std::string> children;
-    errno = 0;
-    while (struct dirent* child = readdir(folder)) {
-        if (strcmp(child->d_name, ".") != 0 && strcmp(child->d_name, "..") != 0) children.push_back(child->d_name);
-    }
-    const int readError = errno;
-    closedir(folder);
-    if (readError != 0) Refuse("cannot read the folder " + Quoted(path) + ": " + strerror(readError));
+    std::vector<std::string> children = FolderNames(path);
     std::sort(children.begin(), children.end());
 
     const size_t before = walk.items.size();
-    walk.openFolders.push_back(identity);
-    for (const std::string& child : children) WalkPath(walk, shownName + "/" + child, path + "/" + child);
+    walk.openFolders.push_back(info.identity);
+    for (const std::string& child : children) WalkPath(walk, shownName + "/" + child, JoinPath(path, child));
     walk.openFolders.pop_back();
     // A folder with nothing stored inside it still gets created.
     if (walk.items.size() == before) AddItem(walk, shownName, path, info, true);
@@ -84,17 +62,12 @@ void WalkPath(Walk& walk, const std::string& shownName, const std::string& path)
 }  // namespace
 
 std::string InputBaseName(const std::string& input) {
-    std::string absolute = input;
-    if (absolute.empty() || absolute[0] != '/') {
-        char here[4096];
-        if (!getcwd(here, sizeof here)) Refuse(std::string("cannot find the current folder: ") + strerror(errno));
-        absolute = std::string(here) + "/" + input;
-    }
+    const std::string absolute = AbsolutePath(input);
     std::vector<std::string> parts;
     size_t start = 0;
     while (start <= absolute.size()) {
-        size_t end = absolute.find('/', start);
-        if (end == std::string::npos) end = absolute.size();
+        size_t end = start;
+        while (end < absolute.size() && !IsPathSeparator(absolute[end])) end++;
         const std::string part = absolute.substr(start, end - start);
         if (part == "..") {
             if (!parts.empty()) parts.pop_back();
@@ -103,15 +76,21 @@ std::string InputBaseName(const std::string& input) {
         }
         start = end + 1;
     }
-    if (parts.empty()) Refuse("the root folder cannot be an input; name the folders inside it");
+    bool root = parts.empty();
+#ifdef _WIN32
+    // The first part of a full path is its drive ("C:").
+    root = root || (parts.size() == 1 && parts[0].size() == 2 && parts[0][1] == ':');
+#endif
+    if (root) Refuse("the root folder cannot be an input; name the folders inside it");
     return parts.back();
 }
 
-std::vector<TreeItem> CollectTree(const std::vector<std::string>& inputs, const std::vector<SkippedFile>& skip) {
+std::vector<TreeItem> CollectTree(const std::vector<std::string>& inputs, const std::vector<FileId>& skip) {
     Walk walk{skip, {}, {}};
     for (const std::string& input : inputs) {
-        struct stat info;
-        if (stat(input.c_str(), &info) != 0) Refuse("cannot find the input " + Quoted(input) + ": " + strerror(errno));
+        const PathInfo info = InspectPath(input);
+        if (info.kind == PathInfo::Kind::Missing || info.kind == PathInfo::Kind::BrokenLink)
+            Refuse("cannot find the input " + Quoted(input) + ": " + info.reason);
         WalkPath(walk, InputBaseName(input), input);
     }
     return walk.items;

@@ -6,10 +6,11 @@
 #define KVSFX_MAKE_INPUT_TREE_H
 
 #include <stdint.h>
-#include <sys/types.h>
 
 #include <string>
 #include <vector>
+
+#include "host_files.h"
 
 namespace kvmake {
 
@@ -22,17 +23,14 @@ struct TreeItem {
     int64_t modified = 0;   // modification time, seconds since 1970 (UTC)
 };
 
-// A file the walk must not take as an input (the output being written).
-struct SkippedFile {
-    dev_t device;
-    ino_t inode;
-};
-
 // Walks the inputs in the order given, each folder's content sorted by name.
-std::vector<TreeItem> CollectTree(const std::vector<std::string>& inputs, const std::vector<SkippedFile>& skip);
+// Files in skip (the output being written, the output it replaces) are left
+// out.
+std::vector<TreeItem> CollectTree(const std::vector<std::string>& inputs, const std::vector<FileId>& skip);
 
 // The name an input is stored under: the last component of its path made
 // absolute and cleaned of "." and ".." (so "." is the current folder's name).
+// On Windows '\' separates too, and a drive's root is refused like "/".
 std::string InputBaseName(const std::string& input);
 
 }  // namespace kvmake

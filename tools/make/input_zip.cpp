@@ -1,11 +1,11 @@
 #include "input_zip.h"
 
-#include <libdeflate.h>
 #include <zlib.h>
 
 #include <vector>
 
 #include "build_error.h"
+#include "deflate_engine.h"
 #include "names.h"
 
 namespace kvmake {
@@ -209,7 +209,7 @@ void VerifyEntryData(const ArchiveEntry& entry, const uint8_t* data, const std::
     uint64_t size = 0;
     bool complete = true;
     if (entry.method == kMethodStored) {
-        crc = (uint32_t)libdeflate_crc32(0, data, entry.compressedSize);
+        crc = Crc32(0, data, entry.compressedSize);
         size = entry.compressedSize;
     } else {
         std::vector<uint8_t> out(1 << 18);
@@ -224,7 +224,7 @@ void VerifyEntryData(const ArchiveEntry& entry, const uint8_t* data, const std::
             stream.avail_out = (uInt)out.size();
             status = inflate(&stream, Z_NO_FLUSH);
             const size_t produced = out.size() - stream.avail_out;
-            crc = (uint32_t)libdeflate_crc32(crc, out.data(), produced);
+            crc = Crc32(crc, out.data(), produced);
             size += produced;
         } while (status == Z_OK && size <= entry.uncompressedSize);
         complete = status == Z_STREAM_END && stream.avail_in == 0;

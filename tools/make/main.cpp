@@ -8,7 +8,6 @@
 // offsets counted from the start of the file. A spanned set is cut from that
 // same archive afterwards (spanned_set.h).
 #include <stdio.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <memory>
@@ -30,6 +29,14 @@ namespace {
 
 const size_t kMaxPassword = 254;  // the longest password the program's dialog takes
 
+// The stub taken when none is named, beside the builder: on Windows the
+// product itself, on Linux the terminal stub.
+#ifdef _WIN32
+const char kDefaultStubName[] = "kvsfx32.exe";
+#else
+const char kDefaultStubName[] = "kvsfx";
+#endif
+
 std::string ToAnsi(const std::string& text, const std::string& what) {
     std::string ansi;
     if (!Utf8ToAnsi(text, &ansi)) Refuse("the " + what + " has characters that Windows-1252 cannot hold");
@@ -39,16 +46,6 @@ std::string ToAnsi(const std::string& text, const std::string& what) {
 bool EndsWithZip(const std::string& path) {
     if (path.size() < 4) return false;
     return AnsiUpper(path.substr(path.size() - 4)) == ".ZIP";
-}
-
-bool IsRegularFile(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-bool IsFolder(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 std::string ReadPassword(const Options& options) {
@@ -116,9 +113,9 @@ void WriteZipInput(ArchiveWriter& writer, const std::string& path, const Options
 // Writes the files and folders given as inputs.
 void WriteTreeInput(ArchiveWriter& writer, const Options& options, const OutputFile& out,
                     const EntrySettings& base) {
-    std::vector<SkippedFile> skip = {{out.device(), out.inode()}};
-    struct stat existing;
-    if (stat(options.output.c_str(), &existing) == 0) skip.push_back({existing.st_dev, existing.st_ino});
+    std::vector<FileId> skip = {out.identity()};
+    FileId previous;
+    if (FileIdentity(options.output, &previous)) skip.push_back(previous);
     const std::vector<TreeItem> items = CollectTree(options.inputs, skip);
     std::vector<std::string> names, shown;
     uint64_t total = 0;
@@ -162,19 +159,23 @@ void CopyPiece(OutputFile& from, uint64_t start, uint64_t end, OutputFile& to) {
 void NoteSpannedSet(const Options& options, const std::string& programName, size_t disks) {
     // At start-up the program opens itself again under NAME.EXE.
     const std::string expected = VolumeFileName(programName, true);
+#ifdef _WIN32
+    if (AnsiUpper(programName) != AnsiUpper(expected))
+        ShowMessage("note: the program looks for itself as " + expected + " when it starts; name the output " +
+                    expected);
+#else
     if (programName != expected)
-        fprintf(stderr,
-                "kvsfx-make: note: the program looks for itself as %s when it starts; where names are "
-                "case-sensitive (Linux), name the output %s\n",
-                expected.c_str(), expected.c_str());
-    const std::string stale = FolderOf(options.output) + "/disk" + std::to_string(disks + 1);
+        ShowMessage("note: the program looks for itself as " + expected +
+                    " when it starts; where names are case-sensitive (Linux), name the output " + expected);
+#endif
+    const std::string stale = JoinPath(FolderOf(options.output), "disk" + std::to_string(disks + 1));
     if (IsFolder(stale))
-        fprintf(stderr, "kvsfx-make: note: %s is left from an earlier set; this set has %zu disks\n", stale.c_str(),
-                disks);
+        ShowMessage("note: " + stale + " is left from an earlier set; this set has " + std::to_string(disks) +
+                    " disks");
 }
 
 int Build(const Options& options) {
-    const std::string stubPath = options.stub.empty() ? OwnFolder() + "/kvsfx" : options.stub;
+    const std::string stubPath = options.stub.empty() ? JoinPath(OwnFolder(), kDefaultStubName) : options.stub;
     if (options.stub.empty() && !IsRegularFile(stubPath))
         Refuse("no stub given and none found at " + Quoted(stubPath) + "; name one with --stub");
     StubImage stub = LoadStub(stubPath);
@@ -239,11 +240,12 @@ int Build(const Options& options) {
             if (disk == 1 && options.exeVolumes) continue;  // stays inside the program
             std::string folder = outputFolder;
             if (disk > 1) {
-                folder += "/disk" + std::to_string(disk);
+                folder = JoinPath(folder, "disk" + std::to_string(disk));
                 EnsureFolder(folder);
             }
-            volumes.emplace_back(new OutputFile(folder + "/" + volumeName));
+            volumes.emplace_back(new OutputFile(JoinPath(folder, volumeName)));
             CopyPiece(out, pieces[disk - 1].start, pieces[disk - 1].end, *volumes.back());
+            volumes.back()->close(false);  // a set may have more volumes than a process has files
         }
         out.truncateTo(options.exeVolumes ? pieces[0].end : archiveStart);
     }
@@ -258,20 +260,44 @@ int Build(const Options& options) {
 
 }  // namespace kvmake
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(std::vector<std::string> words) {
     using namespace kvmake;
     try {
-        const Options options = ParseOptions(argc, argv);
+        std::vector<char*> argv;
+        for (std::string& word : words) argv.push_back(&word[0]);
+        argv.push_back(nullptr);
+        const Options options = ParseOptions((int)words.size(), argv.data());
         if (options.help) {
             fputs(HelpText(), stdout);
             return kExitMade;
         }
         return Build(options);
     } catch (const BuildError& error) {
-        fprintf(stderr, "kvsfx-make: %s\n", error.what());
+        ShowMessage(error.what());
         return error.status();
     } catch (const std::bad_alloc&) {
-        fprintf(stderr, "kvsfx-make: not enough memory\n");
+        ShowMessage("not enough memory");
         return kExitRefused;
     }
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The wide entry point (linked with -municode): argv in UTF-16, so that no
+// character of a name is lost to the ANSI code page.
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> words;
+    try {
+        for (int i = 0; i < argc; i++) words.push_back(kvmake::Utf8FromWide(argv[i]));
+    } catch (const std::bad_alloc&) {
+        kvmake::ShowMessage("not enough memory");
+        return kvmake::kExitRefused;
+    }
+    return Run(std::move(words));
+}
+#else
+int main(int argc, char** argv) { return Run(std::vector<std::string>(argv, argv + argc)); }
+#endif

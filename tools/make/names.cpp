@@ -117,25 +117,6 @@ bool Utf8ToAnsi(const std::string& text, std::string* out) {
     return true;
 }
 
-std::string AnsiToUtf8(const std::string& text) {
-    std::string out;
-    for (unsigned char c : text) {
-        uint32_t codePoint = c;
-        if (c >= 0x80 && c <= 0x9F) codePoint = kHighControls[c - 0x80] ? kHighControls[c - 0x80] : '?';
-        if (codePoint < 0x80) {
-            out.push_back((char)codePoint);
-        } else if (codePoint < 0x800) {
-            out.push_back((char)(0xC0 | (codePoint >> 6)));
-            out.push_back((char)(0x80 | (codePoint & 0x3F)));
-        } else {
-            out.push_back((char)(0xE0 | (codePoint >> 12)));
-            out.push_back((char)(0x80 | ((codePoint >> 6) & 0x3F)));
-            out.push_back((char)(0x80 | (codePoint & 0x3F)));
-        }
-    }
-    return out;
-}
-
 std::string AnsiUpper(const std::string& text) {
     std::string out = text;
     for (char& c : out) {

@@ -18,9 +18,6 @@ namespace kvmake {
 // Windows-1252 code; invalid UTF-8 is copied as it is.
 bool Utf8ToAnsi(const std::string& text, std::string* out);
 
-// Windows-1252 to UTF-8, for showing stored names in messages.
-std::string AnsiToUtf8(const std::string& text);
-
 // The upper-case form Windows uses to compare names (Windows-1252 letters).
 std::string AnsiUpper(const std::string& text);
 

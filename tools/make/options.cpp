@@ -80,6 +80,7 @@ Options ParseOptions(int argc, char** argv) {
     return options;
 }
 
+// The --stub lines name the default of the system the builder runs on.
 const char* HelpText() {
     return R"(Usage: kvsfx-make -o OUTPUT [options] INPUT...
 
@@ -96,10 +97,19 @@ stored in the Windows-1252 code page; a name with characters outside it
 
 Output:
   -o, --output FILE      Write the self-extracting file to FILE.
-  --stub FILE            The extracting program to put in front (the Windows
+)"
+#ifdef _WIN32
+R"(  --stub FILE            The extracting program to put in front (kvsfx32.exe,
+                         or any kvsfx stub). Default: kvsfx32.exe lying
+                         beside kvsfx-make.exe.
+)"
+#else
+R"(  --stub FILE            The extracting program to put in front (the Windows
                          kvsfx32.exe, or any kvsfx stub). Default: the Linux
                          stub kvsfx lying beside kvsfx-make.
-
+)"
+#endif
+R"(
 What the user sees:
   --dest FOLDER          Folder offered for the files; "." means the folder
                          the program is run from. Default: a temporary folder.

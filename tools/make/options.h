@@ -14,7 +14,7 @@ enum class PromptStyle { Ok, YesNo, OkCancel };
 struct Options {
     bool help = false;
     std::string output;
-    std::string stub;  // empty: "kvsfx" beside the builder
+    std::string stub;  // empty: kvsfx (on Windows kvsfx32.exe) beside the builder
     std::string destFolder, info, prompt, title;
     bool titleGiven = false;
     PromptStyle promptStyle = PromptStyle::Ok;

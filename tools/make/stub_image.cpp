@@ -1,10 +1,10 @@
 #include "stub_image.h"
 
-#include <libdeflate.h>
 #include <stddef.h>
 #include <string.h>
 
 #include "build_error.h"
+#include "deflate_engine.h"
 #include "host_files.h"
 #include "startup/exe_layout.h"
 #include "startup/sfx_state.h"
@@ -104,7 +104,7 @@ void FillConfigBlock(std::vector<uint8_t>& prefix, size_t blockOffset, const Blo
         start = ExecutableHeadersEnd(prefix.data(), values.archiveStart);
         if (start == 0) Refuse("the stub's executable headers cannot be found, so --crc-after-headers cannot be used");
     }
-    const uint32_t crc = (uint32_t)libdeflate_crc32(0, prefix.data() + start, values.archiveStart - start);
+    const uint32_t crc = Crc32(0, prefix.data() + start, values.archiveStart - start);
     Store32(block + offsetof(SfxConfigBlock, stubCrc), crc);
 }
 

@@ -41,10 +41,6 @@ void ZipCrypto::header(uint8_t checkByte, uint8_t out[12]) {
     uint8_t plain[12];
     RandomBytes(plain, 11);
     plain[11] = checkByte;
-    headerFrom(plain, out);
-}
-
-void ZipCrypto::headerFrom(const uint8_t plain[12], uint8_t out[12]) {
     memcpy(out, plain, 12);
     encrypt(out, 12);
 }
@@ -54,13 +50,6 @@ void ZipCrypto::encrypt(uint8_t* data, size_t count) {
         const uint8_t plain = data[i];
         data[i] = plain ^ keystream();
         update(plain);
-    }
-}
-
-void ZipCrypto::decrypt(uint8_t* data, size_t count) {
-    for (size_t i = 0; i < count; i++) {
-        data[i] ^= keystream();
-        update(data[i]);
     }
 }
 

@@ -1,4 +1,4 @@
-// Traditional PKWARE encryption: the three keys, the 12-byte encryption
+// Traditional zip encryption: the three keys, the 12-byte encryption
 // header (eleven random bytes and a check byte), and the stream cipher.
 #ifndef KVSFX_MAKE_ZIP_CRYPTO_H
 #define KVSFX_MAKE_ZIP_CRYPTO_H
@@ -19,11 +19,8 @@ public:
     // checkByte: eleven bytes from the system's random source, then the check
     // byte, all encrypted. Leaves the keys ready for the entry's data.
     void header(uint8_t checkByte, uint8_t out[12]);
-    // Same with the eleven leading bytes given (tests).
-    void headerFrom(const uint8_t plain[12], uint8_t out[12]);
 
     void encrypt(uint8_t* data, size_t count);
-    void decrypt(uint8_t* data, size_t count);
 
 private:
     uint8_t keystream() const;

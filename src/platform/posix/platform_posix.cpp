@@ -16,20 +16,87 @@
 
 #include "platform/platform.h"
 #include "platform/posix/codepage.h"
+#include "ui/terminal/terminal.h"
 
 namespace {
 
 enum : uint32_t { kNativePathCapacity = 1024 };
 
-// The stub's path with slashes; false when it does not fit.
-bool NativePath(const char* path, char* out) {
-    uint32_t i = 0;
-    for (; path[i] != 0; i++) {
-        if (i + 1 >= kNativePathCapacity) return false;
-        out[i] = path[i] == '\\' ? '/' : path[i];
+// True when the bytes are well-formed UTF-8 (no overlong forms, no
+// surrogates).
+bool IsUtf8(const unsigned char* p, uint32_t length) {
+    for (uint32_t i = 0; i < length;) {
+        unsigned c = p[i];
+        uint32_t extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 9;
+        if (extra == 9 || i + extra >= length) return false;  // a bad lead byte, or a cut sequence
+        if (extra == 1 && c < 0xC2) return false;
+        if (extra == 2 && ((c == 0xE0 && p[i + 1] < 0xA0) || (c == 0xED && p[i + 1] >= 0xA0))) return false;
+        if (extra == 3 && ((c == 0xF0 && p[i + 1] < 0x90) || c > 0xF4 || (c == 0xF4 && p[i + 1] >= 0x90)))
+            return false;
+        for (uint32_t k = 1; k <= extra; k++)
+            if ((p[i + k] & 0xC0) != 0x80) return false;
+        i += extra + 1;
     }
-    out[i] = 0;
     return true;
+}
+
+// The stub's path in the system's form: slashes for separators, and each
+// component in UTF-8. Entry names arrive in Windows-1252 (the builder stores
+// them so), paths from the system already in UTF-8: a component that is not
+// well-formed UTF-8 is taken as Windows-1252 and converted. False when the
+// result does not fit.
+bool NativePath(const char* path, char* out) {
+    uint32_t used = 0;
+    const char* p = path;
+    for (;;) {
+        uint32_t length = 0;
+        while (p[length] != 0 && p[length] != '\\' && p[length] != '/') length++;
+        if (IsUtf8((const unsigned char*)p, length)) {
+            if (used + length >= kNativePathCapacity) return false;
+            memcpy(out + used, p, length);
+            used += length;
+        } else {
+            char component[kNativePathCapacity];
+            if (length >= sizeof component) return false;
+            memcpy(component, p, length);
+            component[length] = 0;
+            uint32_t converted = AnsiToUtf8(component, out + used, kNativePathCapacity - used);
+            if (used + converted >= kNativePathCapacity) return false;
+            used += converted;
+        }
+        if (p[length] == 0) break;
+        if (used + 1 >= kNativePathCapacity) return false;
+        out[used++] = '/';
+        p += length + 1;
+    }
+    out[used] = 0;
+    return true;
+}
+
+// Windows finds a file whatever the case of its name; a volume of a spanned
+// set is opened as NAME.EXE or NAME.ZIP whatever the name on the disk. When
+// native does not exist, this looks in its folder for the one name that
+// equals its last component but for the case of ASCII letters, and puts it
+// in place. False when there is none.
+bool FindNameIgnoringCase(char* native) {
+    char* slash = strrchr(native, '/');
+    char* name = slash ? slash + 1 : native;
+    char folder[kNativePathCapacity];
+    if (slash == native) snprintf(folder, sizeof folder, "/");
+    else if (slash) snprintf(folder, sizeof folder, "%.*s", (int)(slash - native), native);
+    else snprintf(folder, sizeof folder, ".");
+    DIR* listing = opendir(folder);
+    if (listing == 0) return false;
+    bool found = false;
+    while (struct dirent* item = readdir(listing)) {
+        if (strcasecmp(item->d_name, name) == 0 && strlen(item->d_name) == strlen(name)) {
+            memcpy(name, item->d_name, strlen(name));
+            found = true;
+            break;
+        }
+    }
+    closedir(listing);
+    return found;
 }
 
 FileHandle FromDescriptor(int fd) { return fd < 0 ? 0 : (FileHandle)fd + 1; }
@@ -39,6 +106,7 @@ FileHandle PosixOpenFile(const char* path, int /*share*/) {
     char native[kNativePathCapacity];
     if (!NativePath(path, native)) return 0;
     int fd = open(native, O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && FindNameIgnoringCase(native)) fd = open(native, O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
         struct stat info;
         if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
@@ -323,14 +391,13 @@ int PosixMessageBox(void*, const char* text, const char* caption, uint32_t style
     uint32_t count = BoxButtons(style, buttons);
     uint32_t defaultIndex = (style & kBoxDefaultButton2) && count > 1 ? 1 : 0;
 
-    static char converted[4096];
-    AnsiToUtf8(caption, converted, sizeof converted);
-    fprintf(stderr, "\n[%s]\n", converted);
-    AnsiToUtf8(text, converted, sizeof converted);
-    // Carriage returns end some texts; the terminal shows line feeds only.
-    for (char* p = converted; *p; p++)
-        if (*p == '\r') *p = ' ';
-    fprintf(stderr, "%s\n", converted);
+    // The system's texts are Windows-1252; names in them may be the
+    // system's own UTF-8: the terminal writer takes each as it is.
+    fprintf(stderr, "\n[");
+    PutTerminalText(stderr, caption);
+    fprintf(stderr, "]\n");
+    PutTerminalText(stderr, text);
+    fprintf(stderr, "\n");
     if (count == 1) {
         fflush(stderr);
         return buttons[0].answer;

@@ -71,10 +71,12 @@ void DrawMeter(int force) {
     // own area.
     uint32_t columns = TerminalColumns();
     uint32_t room = columns > kBarDecorWidth + 1 ? columns - kBarDecorWidth - 1 : 1;
-    char text[kMeterTextArea];
-    FormatEntryStatus(text, room < sizeof text ? room : (uint32_t)sizeof text);
     fprintf(stdout, "\r[%s] %3u %%  ", bar, shown);
-    PutTerminalText(stdout, text);
+    if (state.currentName[0] != 0) {  // no entry yet: the bar alone
+        char text[kMeterTextArea];
+        FormatEntryStatus(text, room < sizeof text ? room : (uint32_t)sizeof text);
+        PutTerminalText(stdout, text);
+    }
     fputs("\x1b[K", stdout);
     fflush(stdout);
 }
@@ -155,3 +157,6 @@ void StatusLineShow(const char* text) {
     fputc('\n', stdout);
     fflush(stdout);
 }
+
+// A terminal has no mouse cursor to change.
+void UseCursor(void*) {}

@@ -32,7 +32,8 @@ void PutWindows1252(FILE* out, const char* start, uint32_t length) {
     char converted[kTerminalTextCapacity];
     while (length > 0) {
         uint32_t count = length < sizeof piece - 1 ? length : (uint32_t)sizeof piece - 1;
-        for (uint32_t i = 0; i < count; i++) piece[i] = start[i];
+        // Paths are shown with the system's separator.
+        for (uint32_t i = 0; i < count; i++) piece[i] = start[i] == '\\' ? '/' : start[i];
         piece[count] = 0;
         AnsiToUtf8(piece, converted, sizeof converted);
         fputs(converted, out);

@@ -250,17 +250,21 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 // Step 20 of the main sequence. The template lies at an offset of the
 // message table that is not a multiple of 4; the dialog call always gets
 // this aligned copy. Without the block the dialog is skipped.
+// A dialog that could not be shown at all (no memory for the template, no
+// desktop to show it on) has extracted nothing: the program ends with 2, not
+// with the 0 of a normal end.
 void RunMainDialog() {
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, kMainTemplateCopySize);
-    if (!block) return;
-    void* dialogTemplate = GlobalLock(block);
+    void* dialogTemplate = block ? GlobalLock(block) : nullptr;
+    INT_PTR result = -1;
     if (dialogTemplate) {
         CopyMemory(dialogTemplate, MessageText(MSG_MAIN_DIALOG), kMainTemplateCopySize);
-        DialogBoxIndirectParamA((HINSTANCE)state.instance, (LPCDLGTEMPLATEA)dialogTemplate, nullptr,
-                                MainDialogProc, 0);
+        result = DialogBoxIndirectParamA((HINSTANCE)state.instance, (LPCDLGTEMPLATEA)dialogTemplate, nullptr,
+                                         MainDialogProc, 0);
         GlobalUnlock(block);
     }
-    GlobalFree(block);
+    if (block) GlobalFree(block);
+    if (result == -1 || result == 0) state.exitCode = 2;
 }
 
 // The per-entry text while the meter is hidden.
@@ -268,4 +272,9 @@ void StatusLineShow(const char* text) {
     if (!state.mainDialog) return;
     SetDlgItemTextA((HWND)state.mainDialog, kItemStatus, text);
     InvalidateItem((HWND)state.mainDialog, kItemStatus);
+}
+
+// The run shows the hourglass from its start and the arrow again at its end.
+void UseCursor(void* cursor) {
+    if (cursor) SetCursor((HCURSOR)cursor);
 }
