@@ -185,21 +185,29 @@ TEST_F(DecodeTables, ChainOfTables) {
 
 // A failed allocation: the tables of the code already made are released,
 // then "not enough memory" ends the run.
+// Builds the long code with the failing-th allocation from now on refused;
+// true when the build ended through the run's recovery point.
+bool BuildEndsTheRun(int failing) {
+    fake.failAllocation = fake.allocations + failing;
+    static uint32_t bits;
+    static DecodeTable* root;
+    static std::vector<uint16_t> lengths;  // outlives the non-local return
+    bits = 11;
+    root = nullptr;
+    lengths = LongCodes();
+    state.inRun = 1;
+    bool ended = ArmRecovery(state.runContext) != 0;
+    if (!ended) BuildDecodeTables(lengths.data(), (uint32_t)lengths.size(), 257, lengthBase, lengthExtra, &root, &bits);
+    state.inRun = 0;
+    return ended;
+}
+
 TEST_F(DecodeTables, FailedAllocationReleasesAndEndsTheRun) {
     for (int failing : {1, 2}) {
         SCOPED_TRACE(failing);
         fake.boxes.clear();
         releases = 0;
-        fake.failAllocation = fake.allocations + failing;
-        uint32_t bits = 11;
-        DecodeTable* root = nullptr;
-        std::vector<uint16_t> lengths = LongCodes();  // outlives the non-local return
-        state.inRun = 1;
-        if (ArmRecovery(state.runContext) == 0) {
-            Build(lengths, 257, &bits, &root);
-            FAIL() << "returned without memory";
-        }
-        state.inRun = 0;
+        ASSERT_TRUE(BuildEndsTheRun(failing)) << "returned without memory";
         EXPECT_EQ(state.recoveryValue, 2);
         ASSERT_EQ(fake.boxes.size(), 1u);
         EXPECT_EQ(fake.boxes[0].text, "not enough memory");
