@@ -104,6 +104,12 @@ int IsDeviceName(const char* component, uint32_t length) {
     uint32_t base = 0;
     while (base < length && component[base] != '.') base++;
     while (base > 0 && component[base - 1] == ' ') base--;
+    static const char* const kConsoles[] = {"CONIN$", "CONOUT$"};
+    for (const char* console : kConsoles) {
+        uint32_t i = 0;
+        while (i < base && console[i] != 0 && UpperAscii(component[i]) == console[i]) i++;
+        if (i == base && console[i] == 0) return 1;
+    }
     if (base < 3 || base > 4) return 0;
     char name[4] = {UpperAscii(component[0]), UpperAscii(component[1]), UpperAscii(component[2]),
                     base == 4 ? component[3] : (char)0};
@@ -148,6 +154,17 @@ const int kWindowsRules = 0;
 void CheckEntryNameSafeFor(int windowsRules) {
     const char* name = state.entryName;
     if (state.destFolder[0] == 0 && IsPathSeparator(name[0])) RefuseEntryName();
+    // A destination that is a lone separator (the root of the current
+    // drive), joined with a name that still begins with a separator (a file
+    // entry loses one leading separator, a folder entry none), would make
+    // the path begin with two separators: a network path, not a folder
+    // under the destination.
+    if (IsPathSeparator(state.destFolder[0]) && state.destFolder[1] == 0) {
+        char* last = LastChar(state.entryName);
+        int folder = last != 0 && IsPathSeparator(*last);
+        const char* joined = !folder && IsPathSeparator(name[0]) ? name + 1 : name;
+        if (IsPathSeparator(joined[0])) RefuseEntryName();
+    }
     const char* component = name;
     for (const char* p = name;; p = sfxPlatform.nextChar(p)) {
         if (windowsRules && *p == ':') RefuseEntryName();

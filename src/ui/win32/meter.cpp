@@ -31,7 +31,12 @@ HGDIOBJ SelectMeterFont(HDC dc, HGDIOBJ remembered, bool create) {
     }
     lstrcpyA(description.lfFaceName, kMeterFontFace);
     HFONT font = CreateFontIndirectA(&description);
-    return font ? SelectObject(dc, font) : nullptr;
+    if (!font) return nullptr;
+    // A font that could not be selected (no device context from BeginPaint)
+    // would never be deleted by the restoring call: one font lost per paint.
+    HGDIOBJ former = SelectObject(dc, font);
+    if (!former) DeleteObject(font);
+    return former;
 }
 
 // Exchanges the text and background colours of dc.
