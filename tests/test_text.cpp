@@ -17,6 +17,8 @@ TEST(FormatText, ConversionsOfTheMessageTable) {
     EXPECT_STREQ(out, "\nCurrent date/time: 03/07/2026 09:05\r\n");
     FormatText(out, sizeof out, "%d fichier(s) %s <%d> %ld%% %u %X %c", -12, "ok", 9, 55L, 7u, 0xABu, 'z');
     EXPECT_STREQ(out, "-12 fichier(s) ok <9> 55% 7 AB z");
+    FormatText(out, sizeof out, "%lld Kbytes %llu", 137438953472LL, 18446744073709551615ULL);
+    EXPECT_STREQ(out, "137438953472 Kbytes 18446744073709551615");  // a 64-bit address space in KiB
     FormatText(out, sizeof out, "[%5d|%-4s|%05d|%s]", 42, "ab", -42, (const char*)nullptr);
     EXPECT_STREQ(out, "[   42|ab  |-0042|]");
 }

@@ -78,11 +78,13 @@ void WriteSystemReport(FileHandle file) {
 
     SfxMemoryStatus memory = {};
     sfxPlatform.memoryStatus(&memory);
+    // The figures are written whole: the address space of a 64-bit process
+    // does not fit a 32-bit long in kilobytes.
     WriteLine(file, "Memory in use = %ld%%\r\n", (long)memory.memoryLoad);
-    WriteLine(file, "Total physical memory = %ld Kbytes\r\n", (long)(memory.totalPhysical >> 10));
-    WriteLine(file, "Physical memory available = %ld Kbytes\r\n", (long)(memory.availablePhysical >> 10));
-    WriteLine(file, "Total virtual memory = %ld Kbytes\r\n", (long)(memory.totalVirtual >> 10));
-    WriteLine(file, "Virtual memory available = %ld Kbytes\r\n", (long)(memory.availableVirtual >> 10));
+    WriteLine(file, "Total physical memory = %lld Kbytes\r\n", (long long)(memory.totalPhysical >> 10));
+    WriteLine(file, "Physical memory available = %lld Kbytes\r\n", (long long)(memory.availablePhysical >> 10));
+    WriteLine(file, "Total virtual memory = %lld Kbytes\r\n", (long long)(memory.totalVirtual >> 10));
+    WriteLine(file, "Virtual memory available = %lld Kbytes\r\n", (long long)(memory.availableVirtual >> 10));
 }
 
 [[noreturn]] void InternalError(const char* module, int line) {

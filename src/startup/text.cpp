@@ -27,16 +27,27 @@ void PutPadded(Sink* sink, const char* digits, uint32_t count, uint32_t width, b
         for (uint32_t i = 0; i < pad; i++) Put(sink, ' ');
 }
 
-void PutNumber(Sink* sink, unsigned long value, bool negative, unsigned base, bool upper, uint32_t width,
+// Divides value by base (at most 16) in place and returns the remainder,
+// with 32-bit divisions only: the i686 stub links no 64-bit division helper.
+unsigned DivideSmall(unsigned long long* value, unsigned base) {
+    uint32_t high = (uint32_t)(*value >> 32), low = (uint32_t)*value;
+    uint32_t highQuotient = high / base;
+    uint32_t part = ((high % base) << 16) | (low >> 16);
+    uint32_t middleQuotient = part / base;
+    part = ((part % base) << 16) | (low & 0xFFFF);
+    *value = ((unsigned long long)highQuotient << 32) | (middleQuotient << 16) | (part / base);
+    return part % base;
+}
+
+void PutNumber(Sink* sink, unsigned long long value, bool negative, unsigned base, bool upper, uint32_t width,
                bool zeroPad, bool leftAlign) {
     char digits[24];
     uint32_t count = 0;
     char reversed[24];
     uint32_t n = 0;
     do {
-        unsigned d = (unsigned)(value % base);
+        unsigned d = DivideSmall(&value, base);
         reversed[n++] = (char)(d < 10 ? '0' + d : (upper ? 'A' : 'a') + d - 10);
-        value /= base;
     } while (value != 0);
     if (negative) {
         if (zeroPad && !leftAlign) {
@@ -60,7 +71,7 @@ uint32_t FormatTextV(char* buffer, uint32_t capacity, const char* format, va_lis
             continue;
         }
         p++;
-        bool leftAlign = false, zeroPad = false, isLong = false;
+        bool leftAlign = false, zeroPad = false, isLong = false, isLongLong = false;
         for (;; p++) {
             if (*p == '-') leftAlign = true;
             else if (*p == '0') zeroPad = true;
@@ -71,20 +82,28 @@ uint32_t FormatTextV(char* buffer, uint32_t capacity, const char* format, va_lis
         if (*p == 'l') {
             isLong = true;
             p++;
+            if (*p == 'l') {
+                isLongLong = true;
+                p++;
+            }
         }
         switch (*p) {
         case 'd':
         case 'i': {
-            long value = isLong ? va_arg(arguments, long) : va_arg(arguments, int);
+            long long value = isLongLong ? va_arg(arguments, long long)
+                              : isLong   ? va_arg(arguments, long)
+                                         : va_arg(arguments, int);
             bool negative = value < 0;
-            unsigned long magnitude = negative ? 0UL - (unsigned long)value : (unsigned long)value;
+            unsigned long long magnitude = negative ? 0ULL - (unsigned long long)value : (unsigned long long)value;
             PutNumber(&sink, magnitude, negative, 10, false, width, zeroPad, leftAlign);
             break;
         }
         case 'u':
         case 'x':
         case 'X': {
-            unsigned long value = isLong ? va_arg(arguments, unsigned long) : va_arg(arguments, unsigned);
+            unsigned long long value = isLongLong ? va_arg(arguments, unsigned long long)
+                                       : isLong   ? va_arg(arguments, unsigned long)
+                                                  : va_arg(arguments, unsigned);
             PutNumber(&sink, value, false, *p == 'u' ? 10 : 16, *p == 'X', width, zeroPad, leftAlign);
             break;
         }

@@ -8,7 +8,8 @@
 
 // Formats into buffer (capacity bytes, always zero-terminated when capacity
 // > 0) and returns the length the whole text needs, which may exceed what
-// was stored. Conversions: %d %u %ld %lu %x %lx %X with flags '0', '-' and a
+// was stored. Conversions: %d %u %x %X, with l (long) or ll (long long),
+// with flags '0', '-' and a
 // width (%02d, %08lx), %s, %c, %%.
 uint32_t FormatText(char* buffer, uint32_t capacity, const char* format, ...);
 uint32_t FormatTextV(char* buffer, uint32_t capacity, const char* format, va_list arguments);

@@ -415,6 +415,14 @@ int PosixMessageBox(void*, const char* text, const char* caption, uint32_t style
                 if (buttons[i].answer == answer) fprintf(stderr, "%s\n", buttons[i].label);
             return answer;
         }
+        // A line longer than the buffer is no answer: the rest of it is read
+        // and dropped, so that its tail is not taken for the next answer.
+        if (strchr(line, '\n') == 0 && !feof(stdin)) {
+            int c;
+            while ((c = getchar()) != EOF && c != '\n') {
+            }
+            continue;
+        }
         int answer = MatchAnswer(line, buttons, count, defaultIndex);
         if (answer != 0) return answer;
     }
