@@ -247,12 +247,11 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     }
 }
 
-// Step 20 of the main sequence. The template lies at an offset of the
-// message table that is not a multiple of 4; the dialog call always gets
-// this aligned copy. Without the block the dialog is skipped.
-// A dialog that could not be shown at all (no memory for the template, no
-// desktop to show it on) has extracted nothing: the program ends with 2, not
-// with the 0 of a normal end.
+// Step 20 of the main sequence. The template's offset in the message table
+// follows the texts before it and need not be a multiple of 4; the dialog
+// call always gets this aligned copy. A dialog that could not be shown at
+// all (no memory for the template, no desktop to show it on) has extracted
+// nothing: the program ends with 2, not with the 0 of a normal end.
 void RunMainDialog() {
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, kMainTemplateCopySize);
     void* dialogTemplate = block ? GlobalLock(block) : nullptr;
