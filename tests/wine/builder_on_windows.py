@@ -13,7 +13,6 @@ KVSFX_WINEPREFIX (the prefix of the Wine fixture) and KVSFX_WORK (a scratch
 folder). Info-ZIP unzip checks what needs no stub (volumes joined end to end,
 a password-protected file).
 """
-import filecmp
 import os
 import random
 import shutil
@@ -22,7 +21,7 @@ import subprocess
 import sys
 import time
 
-from session import WINE, Session, TestFailure, expect
+from session import WINE, Session, TestFailure, expect, expect_same_tree
 
 SYSTEM_DLLS = {'kernel32.dll', 'advapi32.dll', 'msvcrt.dll'}
 
@@ -77,30 +76,6 @@ def write_tree(root, files, empty_folders=()):
         os.makedirs(os.path.join(root, name), exist_ok=True)
 
 
-def tree_listing(root):
-    """{relative path: ('folder',) or ('file', size, mtime)}."""
-    listing = {}
-    for folder, folders, names in os.walk(root):
-        for name in folders + names:
-            path = os.path.join(folder, name)
-            relative = os.path.relpath(path, root)
-            if os.path.isdir(path):
-                listing[relative] = ('folder',)
-            else:
-                status = os.stat(path)
-                listing[relative] = ('file', status.st_size, int(status.st_mtime))
-    return listing
-
-
-def expect_same_tree(actual, wanted):
-    got, expected = tree_listing(actual), tree_listing(wanted)
-    expect(got == expected, 'extracted tree differs from the input:\n  out: %r\n  in:  %r' % (got, expected))
-    for relative, entry in expected.items():
-        if entry[0] == 'file':
-            expect(filecmp.cmp(os.path.join(actual, relative), os.path.join(wanted, relative), shallow=False),
-                   '%s differs from the input' % relative)
-
-
 def fresh(folder):
     if os.path.exists(folder):
         shutil.rmtree(folder)
@@ -144,7 +119,7 @@ def scenario_wine(session):
     target = fresh(os.path.join(WORK, 'extracted'))
     program = session.start(os.path.join(out, 'paquet.exe'), '-auto', session.wine_path(target))
     expect(session.finish(program, 90) == 0, 'the self-extractor ended with %s' % program.returncode)
-    expect_same_tree(os.path.join(target, 'paquet'), os.path.join(tree, 'paquet'))
+    expect_same_tree(os.path.join(target, 'paquet'), os.path.join(tree, 'paquet'), 'the input')
 
     # Built again over the earlier file, from inside the folder it lies in:
     # neither the earlier file nor the one being written goes in.

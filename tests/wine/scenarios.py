@@ -12,7 +12,6 @@ Self-extracting files are made with the builder from trees written here;
 Info-ZIP unzip run on the same file is the control for what the stub
 extracts. Each scenario ends everything it started, whatever happens.
 """
-import filecmp
 import os
 import random
 import shutil
@@ -21,7 +20,7 @@ import subprocess
 import sys
 import time
 
-from session import Session, TestFailure, expect
+from session import Session, TestFailure, expect, expect_same_tree
 
 STUB = os.environ.get('KVSFX_STUB', '')
 MAKE = os.environ.get('KVSFX_MAKE', '')
@@ -89,30 +88,6 @@ def unzip_reference(sfx, folder):
     expect(result.returncode in (0, 1), 'unzip failed: %s' % result.stdout.decode(errors='replace'))
 
 
-def tree_listing(root):
-    """{relative path: (kind, size, mtime)} with file contents compared separately."""
-    listing = {}
-    for folder, folders, names in os.walk(root):
-        for name in folders + names:
-            path = os.path.join(folder, name)
-            relative = os.path.relpath(path, root)
-            status = os.stat(path)
-            if os.path.isdir(path):
-                listing[relative] = ('folder',)
-            else:
-                listing[relative] = ('file', status.st_size, int(status.st_mtime))
-    return listing
-
-
-def expect_same_tree(actual, reference):
-    got, wanted = tree_listing(actual), tree_listing(reference)
-    expect(got == wanted, 'extracted tree differs from unzip\'s:\n  stub:  %r\n  unzip: %r' % (got, wanted))
-    for relative, entry in wanted.items():
-        if entry[0] == 'file':
-            expect(filecmp.cmp(os.path.join(actual, relative), os.path.join(reference, relative), shallow=False),
-                   '%s differs from unzip\'s' % relative)
-
-
 def fresh(folder):
     if os.path.exists(folder):
         shutil.rmtree(folder)
@@ -131,14 +106,14 @@ def scenario_auto(session):
     target = fresh(os.path.join(WORK, 'auto.out'))
     program = session.start(sfx, '-auto', session.wine_path(target))
     expect(session.finish(program) == 0, 'exit code %s' % program.returncode)
-    expect_same_tree(target, reference)
+    expect_same_tree(target, reference, "unzip's")
     expect(not session.dump(session_title(sfx)), 'a window is left')
 
     target = fresh(os.path.join(WORK, 'built-auto.out'))
     sfx = make_sfx('built-auto.exe', sample_files(), '--auto', '--dest', session.wine_path(target))
     program = session.start(sfx)
     expect(session.finish(program) == 0, 'exit code %s' % program.returncode)
-    expect_same_tree(target, reference)
+    expect_same_tree(target, reference, "unzip's")
     expect(not [w for w in session.windows() if w.pid and 'Kelvra' in w.caption], 'a window is left')
 
 
@@ -170,7 +145,7 @@ def scenario_dialog(session):
     expect(DONE_COUNT in dialog.item(109).text, 'status line %r' % dialog.item(109).text)
     reference = os.path.join(WORK, 'dialog.reference')
     unzip_reference(sfx, reference)
-    expect_same_tree(target, reference)
+    expect_same_tree(target, reference, "unzip's")
 
     # Second run: the files exist; with the box ticked nobody is asked.
     with open(os.path.join(target, 'paquet', 'lisez-moi.txt'), 'wb') as out:
@@ -180,7 +155,7 @@ def scenario_dialog(session):
     session.key('Return')
     dialog = session.wait_window(session_title(sfx), lambda w: w.item(1).enabled)
     expect(dialog.item(102).checked == 1, 'overwrite box not ticked')
-    expect_same_tree(target, reference)
+    expect_same_tree(target, reference, "unzip's")
 
     session.key('alt+f')  # Close
     expect(session.finish(program) == 0, 'exit code %s' % program.returncode)

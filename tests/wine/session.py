@@ -5,6 +5,7 @@ hands and the probe (probe.exe, run in the same session) as the user's eyes.
 Every wait has a deadline, and close() ends everything the session started:
 the Wine processes of the prefix (wineserver -k) and the display.
 """
+import filecmp
 import os
 import signal
 import subprocess
@@ -258,3 +259,27 @@ class Session:
                 self.xvfb.kill()
                 self.xvfb.wait(10)
 
+
+def tree_listing(root):
+    """{relative path: ('folder',) or ('file', size, mtime)}; contents are compared apart."""
+    listing = {}
+    for folder, folders, names in os.walk(root):
+        for name in folders + names:
+            path = os.path.join(folder, name)
+            relative = os.path.relpath(path, root)
+            if os.path.isdir(path):
+                listing[relative] = ('folder',)
+            else:
+                status = os.stat(path)
+                listing[relative] = ('file', status.st_size, int(status.st_mtime))
+    return listing
+
+
+def expect_same_tree(actual, wanted, source):
+    """The extracted tree actual equals wanted (made by source): names, sizes, times, bytes."""
+    got, expected = tree_listing(actual), tree_listing(wanted)
+    expect(got == expected, 'extracted tree differs from %s:\n  out: %r\n  %s: %r' % (source, got, source, expected))
+    for relative, entry in expected.items():
+        if entry[0] == 'file':
+            expect(filecmp.cmp(os.path.join(actual, relative), os.path.join(wanted, relative), shallow=False),
+                   '%s differs from %s' % (relative, source))
