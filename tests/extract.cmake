@@ -9,5 +9,7 @@ kvsfx_test(test_extract_roundtrip test_extract_roundtrip.cpp extract_support.cpp
 kvsfx_test(test_extract_terminal test_extract_terminal.cpp ${KVSFX_EXTRACT_SUPPORT})
 add_dependencies(test_extract_roundtrip kvsfx kvsfx-make)
 add_dependencies(test_extract_terminal kvsfx)
+kvsfx_test(test_extract_links test_extract_links.cpp ${KVSFX_EXTRACT_SUPPORT})
+add_dependencies(test_extract_links kvsfx)
 set_tests_properties(test_extract_roundtrip test_extract_terminal PROPERTIES TIMEOUT 600)
 kvsfx_test(test_extract_ui test_extract_ui.cpp ${KVSFX_EXTRACT_SUPPORT})

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -42,6 +45,70 @@ std::string MessageCount(int count) {
     std::string text = Message(MSG_DONE_COUNT);
     return text.replace(text.find("%d"), 2, std::to_string(count));
 }
+
+// A program whose standard input is a pseudo-terminal, the terminal's
+// settings readable from this side; standard output and error go to files.
+struct OnTerminal {
+    int master = -1, slaveSide = -1;  // this side keeps the terminal open too
+    std::string outPath, errPath;
+
+    // Starts argv with input already typed on the terminal; pid gets the
+    // process id.
+    void Start(const std::vector<std::string>& argv, const std::string& input, const std::string& folder,
+               std::atomic<int>* pid) {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(0, grantpt(master));
+        ASSERT_EQ(0, unlockpt(master));
+        std::string slave = ptsname(master);
+        slaveSide = open(slave.c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(slaveSide, 0);
+        outPath = folder + "/terminal.out";
+        errPath = folder + "/terminal.err";
+        pid_t child = fork();
+        if (child == 0) {
+            setsid();
+            int in = open(slave.c_str(), O_RDWR);
+            int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(in, 0);
+            dup2(out, 1);
+            dup2(err, 2);
+            close(slaveSide);
+            close(master);
+            std::vector<char*> args;
+            for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+        *pid = (int)child;
+        if (!input.empty()) {
+            ASSERT_EQ((ssize_t)input.size(), write(master, input.data(), input.size()));
+        }
+    }
+
+    // Waits for the end; the exit code, or -1 after a signal.
+    ProgramResult Finish(int pid) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ProgramResult result;
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.out = ReadFileBytes(outPath);
+        result.err = ReadFileBytes(errPath);
+        return result;
+    }
+
+    bool Echoes() {
+        struct termios settings;
+        return tcgetattr(slaveSide, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
+    }
+
+    ~OnTerminal() {
+        if (slaveSide >= 0) close(slaveSide);
+        if (master >= 0) close(master);
+    }
+};
 
 class Terminal : public ::testing::Test {
 protected:
@@ -133,10 +200,32 @@ TEST_F(Terminal, PasswordFromStandardInput) {
     EXPECT_EQ(0, cut.exitCode) << cut.err;
     EXPECT_EQ("long", ReadFileBytes(folder + "/long/long.txt"));
 
-    // The end of input cancels the prompt: no run, nothing written.
+    // The end of input cancels the prompt: no run, nothing written, and in
+    // automatic mode the exit code says so.
     ProgramResult cancelled = RunProgram({locked, "-auto", folder + "/none"});
-    EXPECT_EQ(0, cancelled.exitCode);
+    EXPECT_EQ(2, cancelled.exitCode);
     EXPECT_FALSE(Exists(folder + "/none"));
+}
+
+// Ctrl-C at the password prompt, where the terminal does not echo: the
+// echo is back when the program has ended.
+TEST_F(Terminal, CtrlCAtThePasswordPromptRestoresTheEcho) {
+    ZipItem secret = Item("secret.txt", "hidden");
+    secret.password = "secret";
+    std::string locked = MakeSfx(folder + "/locked", ZipBytes({secret}), SFXF_ENCRYPTED);
+    OnTerminal terminal;
+    std::atomic<int> pid{0};
+    terminal.Start({locked, "-auto", folder + "/out"}, "", folder, &pid);
+    ASSERT_TRUE(terminal.Echoes());
+    // The prompt is up once the echo is off.
+    time_t deadline = time(nullptr) + 60;
+    while (terminal.Echoes() && time(nullptr) < deadline) usleep(10000);
+    ASSERT_FALSE(terminal.Echoes());
+    kill(pid.load(), SIGINT);
+    ProgramResult result = terminal.Finish(pid.load());
+    EXPECT_NE(0, result.exitCode);
+    EXPECT_TRUE(terminal.Echoes());
+    EXPECT_FALSE(Exists(folder + "/out/secret.txt"));
 }
 
 // The output file is a named pipe that this test reads, so that it knows
@@ -168,22 +257,32 @@ struct PipeReader {
     }
 };
 
+// Ctrl-C asks message 11 when the user can answer on a terminal; when
+// nobody can (input from a pipe, or at its end), it stops the run as Oui.
 TEST_F(Terminal, CtrlCAsksWhetherToAbandon) {
     std::string data(4 << 20, '\0');
     for (size_t i = 0; i < data.size(); i++) data[i] = (char)(i * 2654435761u >> 24);
     std::string big = MakeSfx(folder + "/big", ZipBytes({Item("big.bin", data, 0), Item("after.txt", "after")}),
                               SFXF_OVERWRITE_DEFAULT);
-    for (const char* answer : {"Non", "Oui"}) {
+    for (const char* answer : {"Non", "Oui", "piped Non", "no input"}) {
         SCOPED_TRACE(answer);
-        std::string out = folder + "/out-" + answer;
+        std::string out = folder + "/out-" + std::to_string(answer[0]) + std::to_string(strlen(answer));
         mkdir(out.c_str(), 0755);
         mkfifo((out + "/big.bin").c_str(), 0644);
         std::atomic<int> pid{0};
         PipeReader reader{out + "/big.bin", &pid, 256 << 10};
         reader.Start();
-        ProgramResult result = RunProgram({big, "-auto", out}, std::string(answer) + "\n", 60, "", &pid);
+        bool typed = answer[0] == 'N' || answer[0] == 'O';
+        ProgramResult result;
+        if (typed) {
+            OnTerminal terminal;
+            terminal.Start({big, "-auto", out}, std::string(answer) + "\n", folder, &pid);
+            result = terminal.Finish(pid.load());
+        } else {
+            result = RunProgram({big, "-auto", out}, answer[0] == 'p' ? "Non\n" : "", 60, "", &pid);
+        }
         reader.thread.join();
-        EXPECT_TRUE(Contains(Shown(result.err), Shown(Message(MSG_CONFIRM_ABORT)))) << result.err;
+        EXPECT_EQ(typed, Contains(Shown(result.err), Shown(Message(MSG_CONFIRM_ABORT)))) << result.err;
         if (answer[0] == 'N') {
             EXPECT_EQ(0, result.exitCode);
             EXPECT_EQ(data.size(), reader.total);

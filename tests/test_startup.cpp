@@ -348,8 +348,9 @@ TEST_F(StartUp, HeadersOutsideTheCoveredBytesAreCorrupt) {
 }
 
 // The prompt's three button styles and caption. No or Cancel ends the
-// program normally before the dialog; any other answer goes on to the
-// dialog, here in automatic mode, which extracts the archive.
+// program before the dialog: with 2 in automatic mode, where nothing was
+// extracted, with 0 otherwise; any other answer goes on to the dialog, here
+// in automatic mode, which extracts the archive.
 TEST_F(StartUp, StartupPromptStyles) {
     struct Case {
         const char* what;
@@ -379,7 +380,7 @@ TEST_F(StartUp, StartupPromptStyles) {
         fake.answers = {c.answer};
         std::string out = folder.path + "/out";
         std::filesystem::remove_all(out);
-        EXPECT_EQ(Run(MakeSfx(options), "-auto " + out), 0u) << c.what;
+        EXPECT_EQ(Run(MakeSfx(options), "-auto " + out), c.goesOn ? 0u : 2u) << c.what;
         ASSERT_GE(fake.boxes.size(), 1u) << c.what;
         EXPECT_EQ(fake.boxes[0].text, "Continuer ?") << c.what;
         EXPECT_EQ(fake.boxes[0].style, c.style) << c.what;
@@ -388,8 +389,24 @@ TEST_F(StartUp, StartupPromptStyles) {
         EXPECT_EQ(std::filesystem::exists(out + "/a.txt"), c.goesOn) << c.what;
         if (!c.goesOn) {
             EXPECT_EQ(fake.boxes.size(), 1u) << c.what;
+            // Without automatic mode, declining is a normal end.
+            InstallFakePlatform();
+            fake.answers = {c.answer};
+            EXPECT_EQ(Run(MakeSfx(options), ""), 0u) << c.what;
         }
     }
+}
+
+// A folder too long for -AUTO: the user is told it cannot be made, nothing
+// is extracted, and the program ends with 2 instead of waiting in the dialog.
+TEST_F(StartUp, AutoFolderTooLongEndsWithTwo) {
+    SfxOptions options;
+    options.texts = {"", "", "", "", "info"};
+    std::string longFolder = folder.path + "/" + std::string(300, 'd');
+    EXPECT_EQ(Run(MakeSfx(options), "-auto " + longFolder), 2u);
+    RecordedBox box = OnlyBox();
+    EXPECT_EQ(box.text.rfind("Impossible de créer «", 0), 0u) << box.text;
+    EXPECT_NE(box.text.find("..."), std::string::npos) << box.text;
 }
 
 // Step 3: the program's folder becomes the current folder; a program in a

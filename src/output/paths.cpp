@@ -263,12 +263,36 @@ char* CreationStart(char* work) {
     return p;
 }
 
+// The length of destFolder without its trailing separators: a prefix of
+// the working path longer than this names something below the
+// destination.
+uint32_t DestinationLength() {
+    uint32_t length = 0;
+    for (const char* p = state.destFolder; *p != 0; p = sfxPlatform.nextChar(p))
+        if (!IsPathSeparator(*p)) length = (uint32_t)(p - state.destFolder) + (uint32_t)(sfxPlatform.nextChar(p) - p);
+    return length;
+}
+
+// A folder of the entry's path below the destination that is a link or
+// reparse point would send the entry wherever the link points. It ends the
+// run with message 28 naming the entry as stored (currentName) before
+// anything is created: the folders below the first missing one are made by
+// CreateFolders itself, so every folder that already exists is checked
+// before the first is made. The destination itself and the folders above
+// it may be links: the user chose them.
+void RefuseLinkedFolder() {
+    FormatGuarded(state.messageBuffer, kMessageBufferSize, kGuardOutputPathText, MessageText(MSG_CANNOT_CREATE_FILE),
+                  state.currentName);
+    FatalError(state.messageBuffer);
+}
+
 }  // namespace
 
 void CreateFolders() {
     char work[kWorkPathCapacity];
     MakeWorkingPath(work);
     CheckDrive(work);
+    uint32_t destinationLength = DestinationLength();
     char* position = CreationStart(work);
     char* end = LastComponent(work);
     while (position < end) {
@@ -282,7 +306,12 @@ void CreateFolders() {
         if (separator != position) {
             *separator = 0;
             int bareDrive = separator - work == 2 && IsAsciiLetter(work[0]) && work[1] == ':';
-            if (!PathExists(work, 0) && !bareDrive && !MakeFolder(work)) {
+            char foundName[kPathCapacity];
+            uint32_t attributes = 0;
+            int exists = sfxPlatform.findFile(work, foundName, &attributes);
+            if (exists && (attributes & kAttributeReparsePoint) && (uint32_t)(separator - work) > destinationLength)
+                RefuseLinkedFolder();
+            if (!exists && !bareDrive && !MakeFolder(work)) {
                 FormatGuarded(state.messageBuffer, kMessageBufferSize, kGuardMakeFolderText,
                               MessageText(MSG_CANNOT_CREATE_FOLDER), work);
                 FatalError(state.messageBuffer);

@@ -20,7 +20,10 @@ enum : int { kSeekSet = 0, kSeekCurrent = 1, kSeekEnd = 2 };
 
 enum : int { kShareDenyWrite = 0, kShareDenyNone = 1 };
 
-enum : uint32_t { kAttributeFolder = 0x10 };
+// Attributes findFile reports. A symbolic link, junction or other reparse
+// point is reported as itself, never as its target: kAttributeReparsePoint
+// set, and found even when its target does not exist.
+enum : uint32_t { kAttributeFolder = 0x10, kAttributeReparsePoint = 0x400 };
 
 // Message box styles and answers: the values are the Win32 ones.
 enum : uint32_t {
@@ -64,7 +67,9 @@ struct SfxSystemTime {
 struct SfxPlatform {
     // Files. All return 0 (handles) or -1 (counts, positions) on failure.
     FileHandle (*openFile)(const char* path, int share);           // read-only
-    FileHandle (*createFile)(const char* path);                    // create or truncate, normal attributes
+    // Create or truncate, normal attributes. A link or reparse point at path
+    // is replaced by the new file, never written through.
+    FileHandle (*createFile)(const char* path);
     FileHandle (*createReport)(const char* path);                  // the diagnostic report file
     int32_t (*readFile)(FileHandle file, void* buffer, uint32_t count);
     int32_t (*writeFile)(FileHandle file, const void* buffer, uint32_t count);

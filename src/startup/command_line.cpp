@@ -5,6 +5,7 @@
 #include "resources/messages.h"
 #include "startup/startup.h"
 #include "startup/text.h"
+#include "ui/name_text.h"
 
 namespace {
 
@@ -32,9 +33,10 @@ int CompareBytes(const void* a, const void* b, uint32_t count) {
 }
 
 // Only the first switch of the text is examined; everything after it belongs
-// to that switch. Sets or clears autoMode and may replace destFolder; reports
-// nothing.
-void ParseCommandLine(char* argumentText) {
+// to that switch. Sets or clears autoMode and may replace destFolder. 0 when
+// the folder of -AUTO is too long for destFolder: automatic mode is off, the
+// folder unchanged, and message 32 has said that it cannot be made.
+int ParseCommandLine(char* argumentText) {
     const char* keyAuto = MessageText(MSG_KEY_AUTO);
     const char* keyNoAuto = MessageText(MSG_KEY_NOAUTO);
     uint32_t autoLength = TextLength(keyAuto);
@@ -43,14 +45,14 @@ void ParseCommandLine(char* argumentText) {
     // 1. The first switch character; a text without one changes nothing.
     char* p = argumentText;
     while (*p != 0 && !IsSwitchChar(*p)) p = sfxPlatform.nextChar(p);
-    if (*p == 0) return;
+    if (*p == 0) return 1;
 
     // 2. The rest follows the switch character.
     char* rest = p + 1;
 
     // 3. Shorter than the shorter keyword: ignored.
     uint32_t shortest = autoLength < noAutoLength ? autoLength : noAutoLength;
-    if (TextLength(rest) < shortest) return;
+    if (TextLength(rest) < shortest) return 1;
 
     // 4. The switch word, up to the first blank, is upper-cased in place.
     char* wordEnd = FindChar(rest, ' ');
@@ -59,29 +61,33 @@ void ParseCommandLine(char* argumentText) {
     // 5. NOAUTO.
     if (CompareBytes(rest, keyNoAuto, noAutoLength) == 0) {
         state.autoMode = 0;
-        return;
+        return 1;
     }
 
     // 6. Anything but AUTO is ignored.
-    if (CompareBytes(rest, keyAuto, autoLength) != 0) return;
+    if (CompareBytes(rest, keyAuto, autoLength) != 0) return 1;
 
     // 7. AUTO: whatever follows the keyword directly already begins the folder.
     state.autoMode = 1;
     p = rest + autoLength;
 
     // 8. No folder: the header's default stays.
-    if (*p == 0) return;
+    if (*p == 0) return 1;
     while (*p == ' ') p++;
-    if (*p == 0) return;
+    if (*p == 0) return 1;
 
     // 9. A quoted folder.
     int quoted = *p == '"';
     if (quoted) p++;
 
-    // 10. Too long for destFolder: the dialog waits for the user instead.
+    // 10. Too long for destFolder: no automatic run, and the user is told
+    // why (the folder, shortened in its middle, cannot be made).
     if (TextLength(p) > kPathCapacity - 1) {
         state.autoMode = 0;
-        return;
+        char text[kMessageBufferSize];
+        FormatWithName(text, sizeof text, MessageText(MSG_CANNOT_CREATE_FOLDER), p);
+        sfxPlatform.messageBox(0, text, programTitle, kBoxIconError | kBoxOk);
+        return 0;
     }
 
     // 11. The whole remaining text is the folder.
@@ -89,4 +95,5 @@ void ParseCommandLine(char* argumentText) {
 
     // 12. A quoted folder ends at its closing quote, when it has one.
     if (quoted && state.destFolder[0] != 0) *FindChar(state.destFolder, '"') = 0;
+    return 1;
 }

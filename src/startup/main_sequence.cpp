@@ -5,9 +5,10 @@
 // before any window exists, offers the creator's start-up prompt, reads the
 // command line and hands over to the front-end's main dialog. Exit codes: 0
 // for a normal end, "-info" and a declined start-up prompt; 2 after a refusal
-// of the file or the system, after a fatal error of the start-up, and after
-// an extraction run that did not finish (set by the run); InternalError ends
-// the process itself with 1.
+// of the file or the system, after a fatal error of the start-up, after an
+// extraction run that did not finish (set by the run), and after an
+// automatic start whose run did not finish or never began; InternalError
+// ends the process itself with 1.
 #include "archive/archive.h"
 #include "failure/failure.h"
 #include "output/output.h"
@@ -186,12 +187,22 @@ uint32_t SfxMain(void* instance, char* argumentText) {
     // 16. The meter's class must exist before the dialog is made from its template.
     RegisterMeterClass(state.instance);
 
-    // 17. Declining the creator's prompt is a normal end.
-    if (!StartupPromptAccepted()) return EndMainSequence();
-
-    // 18-19. The command line overrides SFXF_AUTO.
+    // 18-19. The command line overrides SFXF_AUTO. Read before the prompt:
+    // an automatic start must know it is one when the prompt is declined. A
+    // folder too long for automatic mode ends the program with 2.
     if (flags & SFXF_AUTO) state.autoMode = 1;
-    ParseCommandLine(argumentText);
+    if (!ParseCommandLine(argumentText)) {
+        state.exitCode = 2;
+        return EndMainSequence();
+    }
+    // An automatic start ends with 0 only once its run has finished
+    // (RunExtraction clears this); every other way out means that nothing
+    // was extracted.
+    if (state.autoMode) state.exitCode = 2;
+
+    // 17. Declining the creator's prompt is a normal end, but for an
+    // automatic start.
+    if (!StartupPromptAccepted()) return EndMainSequence();
 
     // 20. The front-end's main dialog, modal, until the user closes it.
     RunMainDialog();

@@ -14,8 +14,10 @@ char* CutArgumentText(char* commandLine);
 
 // The whole program from process start to exit; returns the exit code:
 // 0 normal end, "-info", declined start-up prompt, or a finished run;
-// 2 a refused file or system, a fatal start-up error, or a run that did not
-// finish; InternalError ends the process itself with 1.
+// 2 a refused file or system, a fatal start-up error, a run that did not
+// finish, or an automatic start without a finished run (a declined prompt,
+// no folder, a cancelled password, an -AUTO folder too long); InternalError
+// ends the process itself with 1.
 uint32_t SfxMain(void* instance, char* argumentText);
 
 void ResolveLongModuleName(char* path);
@@ -27,7 +29,7 @@ void VerifyStubChecksum(uint32_t length, uint32_t expectedCrc, const volatile Sf
 void ReadSfxHeader();
 void CheckEndRecord();
 
-void ParseCommandLine(char* argumentText);
+int ParseCommandLine(char* argumentText);  // 0: the -AUTO folder was too long
 char* FindChar(char* text, char byte);
 int CompareBytes(const void* a, const void* b, uint32_t count);
 

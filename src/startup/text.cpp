@@ -108,9 +108,23 @@ uint32_t FormatTextV(char* buffer, uint32_t capacity, const char* format, va_lis
             break;
         }
         case 's': {
+            // A text set into a message is a name or a path. Its control
+            // characters (a line feed, a carriage return or an escape in an
+            // entry name) are shown as '?', so that a name can neither break
+            // the message's lines nor drive a terminal. No lead or trail byte
+            // of a double-byte character lies below 0x20 or equals 0x7F.
             const char* text = va_arg(arguments, const char*);
             if (text == 0) text = "";
-            PutPadded(&sink, text, TextLength(text), width, false, leftAlign);
+            uint32_t count = TextLength(text);
+            uint32_t pad = width > count ? width - count : 0;
+            if (!leftAlign)
+                for (uint32_t i = 0; i < pad; i++) Put(&sink, ' ');
+            for (uint32_t i = 0; i < count; i++) {
+                unsigned char c = (unsigned char)text[i];
+                Put(&sink, c < 0x20 || c == 0x7F ? '?' : (char)c);
+            }
+            if (leftAlign)
+                for (uint32_t i = 0; i < pad; i++) Put(&sink, ' ');
             break;
         }
         case 'c': {

@@ -75,12 +75,14 @@ void ResolveDefaultFolder() {
 }
 
 // A run that did not finish (an error, an abort, a Cancel at the overwrite
-// question or at a disk prompt) makes the program end with 2.
+// question or at a disk prompt) makes the program end with 2; in automatic
+// mode, the finished run is what makes it end with 0.
 int RunExtraction() {
     state.bytesDone = 0;
     state.lastMeterBytes = 0;
     state.filesExtracted = 0;
     int result = ExtractArchive();
     if (result != 0) state.exitCode = 2;
+    else if (state.autoMode) state.exitCode = 0;
     return result;
 }

@@ -117,10 +117,15 @@ FileHandle PosixOpenFile(const char* path, int /*share*/) {
     return FromDescriptor(fd);
 }
 
+// A symbolic link at the path is removed first: the file takes its place,
+// and its target, wherever it lies, stays untouched. O_NOFOLLOW refuses a
+// link that appears in between.
 FileHandle PosixCreateFile(const char* path) {
     char native[kNativePathCapacity];
     if (!NativePath(path, native)) return 0;
-    return FromDescriptor(open(native, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    struct stat info;
+    if (lstat(native, &info) == 0 && S_ISLNK(info.st_mode) && unlink(native) != 0) return 0;
+    return FromDescriptor(open(native, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
 }
 
 int32_t PosixReadFile(FileHandle file, void* buffer, uint32_t count) {
@@ -178,9 +183,19 @@ void PosixSetFileTime(FileHandle file, uint16_t dosDate, uint16_t dosTime) {
 int PosixFindFile(const char* path, char* foundName, uint32_t* attributes) {
     char native[kNativePathCapacity];
     if (!NativePath(path, native)) return 0;
+    // The link itself, as Windows reports a reparse point: found even when
+    // dangling, a folder when its target is one.
     struct stat info;
-    if (stat(native, &info) != 0) return 0;
-    if (attributes) *attributes = S_ISDIR(info.st_mode) ? (uint32_t)kAttributeFolder : 0x20u;
+    if (lstat(native, &info) != 0) return 0;
+    uint32_t found = 0x20u;
+    if (S_ISLNK(info.st_mode)) {
+        found |= kAttributeReparsePoint;
+        struct stat target;
+        if (stat(native, &target) == 0 && S_ISDIR(target.st_mode)) found = kAttributeFolder | kAttributeReparsePoint;
+    } else if (S_ISDIR(info.st_mode)) {
+        found = kAttributeFolder;
+    }
+    if (attributes) *attributes = found;
     if (foundName) {
         // Linux names have one form only: the last component as given.
         uint32_t length = (uint32_t)strlen(native);

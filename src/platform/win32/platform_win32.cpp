@@ -19,7 +19,17 @@ FileHandle OpenForReading(const char* path, int share) {
     return FromHfile(_lopen(path, mode));
 }
 
-FileHandle CreateOrTruncate(const char* path) { return FromHfile(_lcreat(path, 0)); }
+// A reparse point at the path (a symbolic link or a junction) is removed
+// first, so that the new file replaces the link and never writes into its
+// target. Windows 95 and 98 report no such attribute.
+FileHandle CreateOrTruncate(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryA(path) : DeleteFileA(path);
+        if (!removed) return 0;
+    }
+    return FromHfile(_lcreat(path, 0));
+}
 
 // The diagnostic report: replaced if it exists, others may read it meanwhile.
 FileHandle CreateReportFile(const char* path) {
@@ -62,6 +72,10 @@ void SetDosTimes(FileHandle file, uint16_t dosDate, uint16_t dosTime) {
     SetFileTime((HANDLE)file, &universal, &universal, &universal);
 }
 
+static_assert(kAttributeFolder == FILE_ATTRIBUTE_DIRECTORY && kAttributeReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT,
+              "attributes are the system's");
+
+// The find data describe a link or junction itself, not its target.
 int FindFirst(const char* path, char* foundName, uint32_t* attributes) {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(path, &found);

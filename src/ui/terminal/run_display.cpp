@@ -133,12 +133,19 @@ void EndRunDisplay() {
 void RegisterMeterClass(void*) {}
 
 // After each write: the timer's tick, then Ctrl-C's question, message 11
-// (Oui/Non, Non by default). 1 when the user answered Oui.
+// (Oui/Non, Non by default). 1 when the user answered Oui. When nobody can
+// answer (standard input is not a terminal, or has ended), Ctrl-C stops the
+// run as Oui does: the safe answer of the box, Non, would write the whole
+// archive after all.
 int PollCancel() {
     CheckProgressTimer();
     if (!interruptPending) return 0;
     if (meter.exists && state.meterShown) fputc('\n', stdout);
     fflush(stdout);
+    if (!isatty(STDIN_FILENO) || feof(stdin)) {
+        interruptPending = 0;
+        return 1;
+    }
     int answer = sfxPlatform.messageBox(state.mainDialog, MessageText(MSG_CONFIRM_ABORT), programTitle,
                                         kBoxYesNo | kBoxIconQuestion | kBoxDefaultButton2);
     interruptPending = 0;

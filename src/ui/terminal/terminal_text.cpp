@@ -1,4 +1,5 @@
 // Text for the terminal, template labels, and lines of input.
+#include <signal.h>
 #include <stdio.h>
 #include <termios.h>
 #include <unistd.h>
@@ -195,17 +196,42 @@ void TypedTextToAnsi(char* text) {
     CopyText(text, length + 1, converted);
 }
 
+namespace {
+
+// The terminal's settings while a hidden line is read, for the signal
+// handler below.
+struct termios echoedSettings;
+
+// Ctrl-C during a hidden read: the terminal gets its echo back, then the
+// signal does what it does by default and ends the process.
+void RestoreEchoAndStop(int signalNumber) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &echoedSettings);
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+}
+
+}  // namespace
+
 int ReadInputLine(char* line, uint32_t capacity, int hidden) {
-    struct termios saved;
-    int quiet = hidden && isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;
+    int quiet = hidden && isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &echoedSettings) == 0;
+    struct sigaction previousInterrupt, previousQuit, previousTerminate;
     if (quiet) {
-        struct termios silent = saved;
+        struct sigaction restore = {};
+        restore.sa_handler = RestoreEchoAndStop;
+        sigemptyset(&restore.sa_mask);
+        sigaction(SIGINT, &restore, &previousInterrupt);
+        sigaction(SIGQUIT, &restore, &previousQuit);
+        sigaction(SIGTERM, &restore, &previousTerminate);
+        struct termios silent = echoedSettings;
         silent.c_lflag &= ~(tcflag_t)ECHO;
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
     }
     int got = fgets(line, (int)capacity, stdin) != 0;
     if (quiet) {
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &echoedSettings);
+        sigaction(SIGINT, &previousInterrupt, 0);
+        sigaction(SIGQUIT, &previousQuit, 0);
+        sigaction(SIGTERM, &previousTerminate, 0);
         fputc('\n', stderr);
     }
     if (!got) return 0;
