@@ -406,7 +406,7 @@ TEST_F(StartUp, AutoFolderTooLongEndsWithTwo) {
     EXPECT_EQ(Run(MakeSfx(options), "-auto " + longFolder), 2u);
     RecordedBox box = OnlyBox();
     EXPECT_EQ(box.text.rfind("Impossible de créer «", 0), 0u) << box.text;
-    EXPECT_NE(box.text.find("..."), std::string::npos) << box.text;
+    EXPECT_NE(box.text.find(std::string(300, 'd')), std::string::npos) << box.text;
 }
 
 // Step 3: the program's folder becomes the current folder; a program in a
