@@ -23,6 +23,7 @@ namespace {
 // that cannot be made; drive Q does not exist.
 struct ScriptedDisk {
     std::set<std::string> present;
+    std::set<std::string> links;  // present, and reparse points
     std::set<std::string> unmakeable;
     std::vector<std::string> made;
     std::vector<std::string> asked;
@@ -30,8 +31,8 @@ struct ScriptedDisk {
 
 int ScriptedFind(const char* path, char*, uint32_t* attributes) {
     disk.asked.push_back(path);
-    if (!disk.present.count(path)) return 0;
-    if (attributes) *attributes = kAttributeFolder;
+    if (!disk.present.count(path) && !disk.links.count(path)) return 0;
+    if (attributes) *attributes = kAttributeFolder | (disk.links.count(path) ? (uint32_t)kAttributeReparsePoint : 0u);
     return 1;
 }
 int ScriptedMakeFolder(const char* path) {
@@ -155,6 +156,49 @@ TEST_F(Paths, OutputPathsAndFoldersCreated) {
             EXPECT_EQ(2, result);
             ASSERT_EQ(1u, fake.boxes.size());
             EXPECT_EQ(MessageWith(row.message, row.argument), Utf8(fake.boxes[0].text));
+        }
+    }
+}
+
+// A link or reparse point as a folder of an entry's path below the
+// destination: message 28 naming the entry, before anything is made. The
+// destination and the folders above it may be links.
+TEST_F(Paths, LinkedFoldersBelowTheDestinationAreRefused) {
+    struct Row {
+        std::string destination, entry;
+        std::set<std::string> links;
+        bool refused;
+    } rows[] = {
+        {"C:\\Out", "a/b/c.txt", {"C:\\Out\\a"}, true},
+        {"C:\\Out", "a/b/c.txt", {"C:\\Out\\a\\b"}, true},
+        {"C:\\Out\\", "a/b.txt", {"C:\\Out\\a"}, true},
+        {"C:\\Out", "a/b/", {"C:\\Out\\a\\b"}, true},
+        {"", "a/b.txt", {"a"}, true},
+        {"C:\\Out", "a/b.txt", {"C:\\Out"}, false},
+        {"C:\\Out\\", "a/b.txt", {"C:\\Out"}, false},
+        {"C:\\Up\\Out", "a/b.txt", {"C:\\Up"}, false},
+        {"\\", "a/b.txt", {}, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.destination + " + " + row.entry);
+        SetUp();
+        disk.present = {"C:\\Out", "C:\\Out\\a", "C:\\Up\\Out"};
+        disk.links = row.links;
+        SetEntry(row.destination, row.entry);
+        CopyText(state.currentName, sizeof state.currentName, row.entry.c_str());
+        bool folderEntry = row.entry.back() == '/';
+        int result = AsRun([&] {
+            if (!folderEntry) BuildOutputPath();
+            CreateFolders();
+        });
+        if (row.refused) {
+            EXPECT_EQ(2, result);
+            EXPECT_TRUE(disk.made.empty());
+            ASSERT_EQ(1u, fake.boxes.size());
+            EXPECT_EQ(MessageWith(MSG_CANNOT_CREATE_FILE, row.entry), Utf8(fake.boxes[0].text));
+        } else {
+            EXPECT_EQ(0, result);
+            EXPECT_TRUE(fake.boxes.empty());
         }
     }
 }
