@@ -149,6 +149,8 @@ def version_strings(block):
         length, value_length, kind = struct.unpack_from('<HHH', block, at)
         end_key = at + 6
         while block[end_key:end_key + 2] != b'\0\0':
+            if end_key + 2 > len(block):
+                raise ValueError('a key runs past the block')
             end_key += 2
         key = block[at + 6:end_key].decode('utf-16-le')
         value = (end_key + 2 + 3) & ~3
@@ -157,8 +159,11 @@ def version_strings(block):
 
     def walk(at, end):
         while at + 6 <= end:
-            yield node(at)
-            at = (node(at)[1] + 3) & ~3
+            found = node(at)
+            if found[1] <= at:
+                raise ValueError('a structure of length 0 at %#x' % at)
+            yield found
+            at = (found[1] + 3) & ~3
 
     key, end, fixed, _, children = node(0)
     strings = {}
@@ -259,7 +264,7 @@ def check(path, wide, problems):
     else:
         try:
             key, fixed, strings = version_strings(versions[0][1])
-        except (struct.error, UnicodeDecodeError, IndexError) as error:
+        except (struct.error, UnicodeDecodeError, IndexError, ValueError) as error:
             fail('the version information cannot be walked: %s' % error)
         else:
             if key != 'VS_VERSION_INFO' or struct.unpack_from('<I', fixed)[0] != 0xFEEF04BD:

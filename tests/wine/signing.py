@@ -16,16 +16,12 @@ start-up: its check covers the headers the signature changed.
 """
 import os
 import shutil
-import signal
 import subprocess
 import sys
 
-from session import Session, TestFailure, expect, expect_same_tree
 import scenarios
-from scenarios import fresh, make_sfx, sample_files, unzip_reference
-
-STUB, MAKE, PROBE, PREFIX, WORK = (scenarios.STUB, scenarios.MAKE, scenarios.PROBE, scenarios.PREFIX,
-                                   scenarios.WORK)
+from scenarios import WORK, fresh, make_sfx, sample_files, unzip_reference
+from session import expect, expect_same_tree
 HEADER_CORRUPT = 'header corrupt'
 
 
@@ -82,27 +78,15 @@ def scenario_signing(session):
 
 
 def main():
-    for variable, value in (('KVSFX_STUB', STUB), ('KVSFX_MAKE', MAKE), ('KVSFX_PROBE', PROBE),
-                            ('KVSFX_WINEPREFIX', PREFIX), ('KVSFX_WORK', WORK)):
-        if not value or (variable != 'KVSFX_WORK' and not os.path.exists(value)):
-            print('%s is not set or does not exist: %r' % (variable, value))
-            return 1
     for tool in ('openssl', 'osslsigncode'):
         if not shutil.which(tool):
             print('%s is missing (script/deps installs it)' % tool)
             return 1
-    os.makedirs(WORK, exist_ok=True)
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(124))
-    session = Session(PREFIX, PROBE, os.path.join(WORK, 'shots'))
-    try:
-        scenario_signing(session)
-    except TestFailure as failure:
-        print('FAILED: %s' % failure)
-        return 1
-    finally:
-        session.close()
-    print('signing: passed')
-    return 0
+    # The session, its checks of the environment and its end are those of
+    # every scenario.
+    scenarios.SCENARIOS['signing'] = scenario_signing
+    sys.argv[1:] = ['signing']
+    return scenarios.main()
 
 
 if __name__ == '__main__':

@@ -125,6 +125,7 @@ std::vector<VersionNode> Children(const std::vector<uint8_t>& image, size_t bloc
 void FillString(std::vector<uint8_t>& image, const VersionNode& node, const std::u16string& text,
                 const char* what) {
     const size_t room = (node.end - node.valueAt) / 2;  // UTF-16 units, terminator included
+    if (room == 0) Damaged();
     if (text.size() + 1 > room)
         Refuse("the " + std::string(what) + " is " + std::to_string(text.size()) +
                " characters long; the stub keeps room for " + std::to_string(room - 1));
