@@ -1,5 +1,6 @@
 # What the builder writes into the Windows stubs besides the archive
 # (version information, header checksum, the start-up check's span), the
+# static check of windows.cmake refusing spoilt copies of the PE32 stub, the
 # stub built a second time to the same bytes, and (label "wine") a signed
 # self-extracting file extracting under 64-bit Wine. The last shares the
 # Wine prefix fixture and lock of windows.cmake.
@@ -12,6 +13,8 @@ if(KVSFX_WIN32_DIR AND KVSFX_WIN64_DIR AND Python3_FOUND AND TARGET kvsfx-make)
 endif()
 
 if(KVSFX_WIN32_DIR AND Python3_FOUND)
+  add_test(NAME windows_pe_check_refusals
+    COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/windows/check_pe_refusals.py ${KVSFX_WIN32_DIR}/kvsfx32.exe)
   add_test(NAME windows_reproducible
     COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/windows/reproducible.py ${CMAKE_COMMAND}
       ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/cmake/toolchain-mingw32.cmake kvsfx32 ${KVSFX_WIN32_DIR}/kvsfx32.exe)

@@ -39,8 +39,8 @@ SUPPORTED_OS = ['e2011457-1546-43c5-a5fe-008deee3d3f0',   # Vista
 # terminator included) the builder may count on.
 VERSION_ROOM = {'CompanyName': 64, 'FileDescription': 64, 'ProductName': 64, 'LegalCopyright': 64,
                 'FileVersion': 24, 'ProductVersion': 24}
-# Instructions a 486 does not have: CMOV, FCMOV and FCOMI (Pentium Pro),
-# CMPXCHG8B, RDTSC and CPUID-free feature use (Pentium), any MMX or SSE
+# Instructions a 486 does not have: CMOV, FCMOV, FCOMI and SYSENTER (Pentium
+# Pro and later), CMPXCHG8B, RDTSC, RDMSR and WRMSR (Pentium), any MMX or SSE
 # register, and the SSE cache and fence instructions.
 LATER_CPU = re.compile(r'\t(cmov\w*|fcmov\w*|f(u)?comip?|cmpxchg8b|rdtsc|rdmsr|wrmsr|sysenter|sysexit|emms|'
                        r'prefetch\w*|[lsm]fence|movnti|clflush)\b|%x?mm\d')

@@ -153,9 +153,9 @@ Integrity:
   before the archive but the executable's headers, which signing the file
   afterwards changes (see the README on signing).
   --no-stub-crc          Do not let the program check itself.
-  --crc-with-headers     Let that check cover the headers too: the file can
-                         no longer be signed, and its header checksum stays 0
-                         (the check would otherwise cover its own result).
+  --crc-with-headers     Let that check cover the headers too: once signed,
+                         the file refuses to start; its header checksum
+                         stays 0 (the check would cover its own result).
   --crc-after-headers    The default, accepted for older scripts.
 
 Version information of a Windows program (shown in its Properties):
