@@ -1,13 +1,15 @@
 # The Windows stub (kvsfx32.exe, PE32; kvsfx64.exe, PE32+) and the Windows
 # build of the builder (kvsfx-make.exe).
 #
-# The stub is linked without the C runtime's start-up code and without the
-# MinGW runtime libraries: its entry point is SfxEntry, and it imports only
-# from KERNEL32, USER32, GDI32, SHELL32, ADVAPI32, COMCTL32 (one function, by
-# ordinal) and msvcrt.dll (memcpy and its kin, which the compiler may call).
-# libgcc is linked statically for the stack probe and, on x86, 64-bit
-# division.
+# The stub is linked without the C runtime and without the MinGW runtime
+# libraries: its entry point is SfxEntry, it brings its own memcpy and kin
+# (src/platform/win32/runtime.cpp), and it imports only from KERNEL32,
+# USER32, GDI32, SHELL32, ADVAPI32 and COMCTL32 (one function, by ordinal),
+# all present since Windows 95 and NT 4. libgcc is linked statically for the
+# stack probe and, on x86, 64-bit division. The PE32 stub runs on a 486: no
+# instruction of a later processor (CMOV, MMX, SSE).
 enable_language(RC)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   set(KVSFX_MANIFEST_ARCH x86)
@@ -15,12 +17,21 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   set(KVSFX_ENTRY_SYMBOL _SfxEntry@0)
   set(KVSFX_COMCTL_EXPORT "InitCommonControls@0")
   set(KVSFX_DLLTOOL_FLAGS -m i386)
+  set(KVSFX_CPU_FLAGS -march=i486)
+  # Windows 95 and NT 4 load nothing newer than 4.0.
+  set(KVSFX_SYSTEM_VERSION 4 0)
 else()
   set(KVSFX_MANIFEST_ARCH amd64)
   set(KVSFX_ENTRY_SYMBOL SfxEntry)
   set(KVSFX_COMCTL_EXPORT "InitCommonControls")
   set(KVSFX_DLLTOOL_FLAGS -m i386:x86-64)
+  set(KVSFX_CPU_FLAGS "")
+  # The first 64-bit Windows, XP x64 and Server 2003, are 5.2.
+  set(KVSFX_SYSTEM_VERSION 5 2)
 endif()
+
+list(GET KVSFX_SYSTEM_VERSION 0 KVSFX_SYSTEM_MAJOR)
+list(GET KVSFX_SYSTEM_VERSION 1 KVSFX_SYSTEM_MINOR)
 
 # The common-controls initialisation is imported by ordinal 17; the import
 # library that MinGW ships imports it by name, so the stub gets its own.
@@ -37,23 +48,38 @@ add_custom_target(kvsfx_comctl_ordinal DEPENDS ${KVSFX_COMCTL_LIB})
 # The manifest names the build's architecture.
 configure_file(${SRC}/platform/win32/kvsfx.manifest.in ${CMAKE_CURRENT_BINARY_DIR}/kvsfx.manifest @ONLY)
 
+# The version information, with room for the texts the builder writes.
+set(KVSFX_VERSION_INFO ${CMAKE_CURRENT_BINARY_DIR}/kvsfx_version.bin)
+add_custom_command(OUTPUT ${KVSFX_VERSION_INFO}
+  COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/tools/gen_version_info.py ${KVSFX_VERSION_INFO}
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tools/gen_version_info.py
+  COMMENT "Version information of the stub")
+add_custom_target(kvsfx_version_info DEPENDS ${KVSFX_VERSION_INFO})
+
 set(KVSFX_SIZE_FLAGS -Os -ffunction-sections -fno-stack-protector -fno-ident
-  -fno-unwind-tables -fno-asynchronous-unwind-tables)
+  -fno-unwind-tables -fno-asynchronous-unwind-tables ${KVSFX_CPU_FLAGS})
+# The C library functions the stub provides must not be compiled into calls
+# to themselves.
+set_source_files_properties(${SRC}/platform/win32/runtime.cpp PROPERTIES
+  COMPILE_OPTIONS -fno-tree-loop-distribute-patterns)
 
 add_executable(${KVSFX_STUB_NAME} WIN32 ${KVSFX_ENTRY_SOURCE} ${SRC}/platform/win32/stub.rc)
-add_dependencies(${KVSFX_STUB_NAME} kvsfx_comctl_ordinal)
+add_dependencies(${KVSFX_STUB_NAME} kvsfx_comctl_ordinal kvsfx_version_info)
 set_source_files_properties(${SRC}/platform/win32/stub.rc PROPERTIES
-  OBJECT_DEPENDS "${SRC}/platform/win32/kelvra.ico;${CMAKE_CURRENT_BINARY_DIR}/kvsfx.manifest")
+  OBJECT_DEPENDS "${SRC}/platform/win32/kelvra.ico;${CMAKE_CURRENT_BINARY_DIR}/kvsfx.manifest;${KVSFX_VERSION_INFO}")
 target_include_directories(${KVSFX_STUB_NAME} PRIVATE ${SRC}/platform/win32 ${CMAKE_CURRENT_BINARY_DIR})
 target_compile_options(${KVSFX_STUB_NAME} PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:${KVSFX_WARNINGS} ${KVSFX_STUB_FLAGS} ${KVSFX_SIZE_FLAGS}>)
 target_compile_options(kvsfx_core PRIVATE ${KVSFX_SIZE_FLAGS})
 target_link_libraries(${KVSFX_STUB_NAME} PRIVATE kvsfx_core)
+# No link time in the headers, so that the same source gives the same bytes.
 target_link_options(${KVSFX_STUB_NAME} PRIVATE
   -nostdlib -nostartfiles -Wl,-e,${KVSFX_ENTRY_SYMBOL}
-  -s -Wl,--gc-sections -Wl,--nxcompat -Wl,--dynamicbase)
+  -s -Wl,--gc-sections -Wl,--nxcompat -Wl,--dynamicbase -Wl,--tsaware -Wl,--no-insert-timestamp
+  -Wl,--major-os-version,${KVSFX_SYSTEM_MAJOR},--minor-os-version,${KVSFX_SYSTEM_MINOR}
+  -Wl,--major-subsystem-version,${KVSFX_SYSTEM_MAJOR},--minor-subsystem-version,${KVSFX_SYSTEM_MINOR})
 target_link_libraries(${KVSFX_STUB_NAME} PRIVATE
-  ${KVSFX_COMCTL_LIB} kernel32 user32 gdi32 shell32 advapi32 msvcrt gcc)
+  ${KVSFX_COMCTL_LIB} kernel32 user32 gdi32 shell32 advapi32 gcc)
 
 # kvsfx-make.exe: the builder for people on Windows, beside kvsfx32.exe
 # (its default stub); the x86_64 build serves the Wine tests. Fully static:

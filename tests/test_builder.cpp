@@ -13,6 +13,22 @@ using namespace buildertest;
 
 namespace {
 
+// The optional header's CheckSum in the fake PE stubs (NT headers at 0x80).
+const size_t kFakeChecksumField = 0x80 + 24 + 64;
+
+// The header checksum, written out from the PE format's description: the
+// 16-bit words of the file summed with end-around carry, the checksum field
+// taken as zero, plus the file's length.
+uint32_t PeChecksum(const Bytes& file, size_t field) {
+    uint64_t sum = 0;
+    for (size_t i = 0; i < file.size(); i += 2) {
+        if (i >= field && i < field + 4) continue;
+        sum += file[i] | (i + 1 < file.size() ? file[i + 1] << 8 : 0);
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    return (uint32_t)sum + (uint32_t)file.size();
+}
+
 const uint32_t kOverwriteDefault = 0x2, kCustomTitle = 0x10, kEncrypted = 0x100, kAuto = 0x200,
                kCrcAfterHeaders = 0x800, kTitleInDialog = 0x40000, kPromptQuestion = 0x80000,
                kPromptOkCancel = 0x100000;
@@ -155,10 +171,11 @@ TEST_F(BuilderTest, FolderBecomesAnArchiveTheStubCanWalk) {
     uint32_t total = 0;
     for (const auto& source : files) total += (uint32_t)source.second.size();
     EXPECT_EQ(block.totalSize, total);
-    EXPECT_EQ(block.flags, 0u);
+    // The start-up check leaves out the ELF header and its program headers.
+    EXPECT_EQ(block.flags, kCrcAfterHeaders);
     EXPECT_EQ(block.completeMark, 0xFFFF);
     EXPECT_EQ(block.entryRva, kFakeEntry);
-    EXPECT_EQ(block.stubCrc, ExpectedStubCrc(file, block, 0));
+    EXPECT_EQ(block.stubCrc, ExpectedStubCrc(file, block, 64 + 3 * 56));
     EXPECT_EQ(HeaderTexts(file, block), std::vector<std::string>(5));
     struct stat info;
     ASSERT_EQ(stat((scratch / "out/setup.exe").c_str(), &info), 0);
@@ -184,15 +201,33 @@ TEST_F(BuilderTest, OptionsFillTheBlockAndTheHeader) {
                                kPromptQuestion | kPromptOkCancel);
     EXPECT_EQ(HeaderTexts(file, block),
               (std::vector<std::string>{"C:\\Programme\\Kelvra", "", "Continuer ?", "Titre", "info \xE9t\xE9"}));
-    // PE32: the checked span starts after the NT headers (0x80 + 248).
+    // PE32: the checked span starts after the NT headers (0x80 + 248); the
+    // header checksum, left out of it, covers the whole file.
     EXPECT_EQ(block.stubCrc, ExpectedStubCrc(file, block, 0x80 + 248));
     EXPECT_EQ(block.entryRva, kFakeEntry);
+    EXPECT_EQ(Le32(&file[kFakeChecksumField]), PeChecksum(file, kFakeChecksumField));
 
+    // PE32+, the same by default; an odd length for the checksum.
     WriteBytes(scratch / "pe64", FakeStub(StubKind::Pe32Plus));
-    file = Build("--stub pe64 --prompt Oui? --prompt-style yesno --crc-after-headers dir/a\\ b.txt");
+    file = Build("--stub pe64 --prompt Oui? --prompt-style yesno --level 0 dir/caf\xC3\xA9.txt");
     block = ReadBlock(file);
     EXPECT_EQ(block.flags, kPromptQuestion | kCrcAfterHeaders);
     EXPECT_EQ(block.stubCrc, ExpectedStubCrc(file, block, 0x80 + 264));
+    EXPECT_EQ(file.size() % 2, 1u);
+    EXPECT_EQ(Le32(&file[kFakeChecksumField]), PeChecksum(file, kFakeChecksumField));
+
+    // The old coverage: from the file's start, headers included, so the
+    // header checksum it covers stays 0.
+    WriteBytes(scratch / "pe32-sum", [] {
+        Bytes stub = FakeStub(StubKind::Pe32);
+        SetLe32(&stub[kFakeChecksumField], 0x12345);  // a stale one
+        return stub;
+    }());
+    file = Build("--stub pe32-sum --crc-with-headers dir/a\\ b.txt");
+    block = ReadBlock(file);
+    EXPECT_EQ(block.flags, 0u);
+    EXPECT_EQ(block.stubCrc, ExpectedStubCrc(file, block, 0));
+    EXPECT_EQ(Le32(&file[kFakeChecksumField]), 0u);
 
     file = Build("--stub stub --no-stub-crc --title '' dir/a\\ b.txt");
     block = ReadBlock(file);
@@ -391,6 +426,9 @@ TEST_F(BuilderTest, RefusalsExplainThemselvesAndLeaveNothing) {
         {"--stub stub --span 5000 dir", 1, "more than the volume size"},
         {"--stub stub --password a --password-file empty-pw dir", 2, "not both"},
         {"--stub stub --frobnicate dir", 2, "unknown option"},
+        {"--stub stub --crc-with-headers --no-stub-crc dir", 2, "exclude each other"},
+        {"--stub stub --crc-with-headers --crc-after-headers dir", 2, "exclude each other"},
+        {"--stub stub --description Outil dir", 1, "no version information"},
         {"--stub stub", 2, "no input"},
     };
     ASSERT_EQ(RunMake(scratch.path(), "-o out-prev.exe --stub stub dir/a\\ b.txt").status, 0);

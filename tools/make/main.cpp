@@ -19,6 +19,7 @@
 #include "input_zip.h"
 #include "names.h"
 #include "options.h"
+#include "pe_image.h"
 #include "spanned_set.h"
 #include "startup/sfx_state.h"
 #include "stub_image.h"
@@ -72,7 +73,7 @@ uint32_t ConfigurationFlags(const Options& options) {
     if (options.overwrite) flags |= SFXF_OVERWRITE_DEFAULT;
     if (options.titleGiven) flags |= SFXF_CUSTOM_TITLE;
     if (options.autoMode) flags |= SFXF_AUTO;
-    if (options.crcAfterHeaders) flags |= SFXF_CRC_AFTER_HEADERS;
+    if (!options.crcWithHeaders && !options.noStubCrc) flags |= SFXF_CRC_AFTER_HEADERS;
     if (options.spanSize) flags |= SFXF_SPANNED;
     if (options.exeVolumes) flags |= SFXF_EXE_VOLUMES;
     if (options.titleInDialog) flags |= SFXF_TITLE_IN_DIALOG;
@@ -144,6 +145,47 @@ void WriteTreeInput(ArchiveWriter& writer, const Options& options, const OutputF
     progress.finish();
 }
 
+// The version information of a Windows stub: the creator's texts, the title
+// for description and product name, or else the stub's own. A stub without
+// version information (the Linux stub) takes none; asking for one is
+// refused.
+void WriteVersionInfo(std::vector<uint8_t>& image, const Options& options) {
+    auto text = [](const std::optional<std::string>& given, const std::optional<std::string>& otherwise)
+        -> std::optional<std::u16string> {
+        if (given) return Utf8ToUtf16(*given);
+        if (otherwise) return Utf8ToUtf16(*otherwise);
+        return std::nullopt;
+    };
+    std::optional<std::string> title;
+    if (options.titleGiven && !options.title.empty()) title = options.title;
+    VersionTexts texts;
+    texts.description = text(options.description, title);
+    texts.product = text(options.product, title);
+    texts.company = text(options.company, "");
+    texts.version = text(options.version, "1.0");
+    texts.copyright = text(options.copyright, "");
+    if (!FillVersionInfo(image, texts) &&
+        (options.description || options.company || options.product || options.version || options.copyright))
+        Refuse("the stub has no version information to fill; --description, --company, --product, --version "
+               "and --copyright are for the Windows stubs");
+}
+
+// Writes the header checksum of the finished file, which covers all of it.
+void WritePeChecksum(OutputFile& out, size_t field) {
+    PeChecksum checksum(field);
+    const uint64_t size = out.position();
+    std::vector<uint8_t> chunk(1 << 20);
+    for (uint64_t at = 0; at < size;) {
+        const size_t count = (size_t)std::min<uint64_t>(chunk.size(), size - at);
+        out.readBack(at, chunk.data(), count);
+        checksum.add(chunk.data(), count);
+        at += count;
+    }
+    uint8_t value[4];
+    Store32(value, checksum.finish());
+    out.patch(field, value, 4);
+}
+
 // Copies [start, end) of the built file into a new file.
 void CopyPiece(OutputFile& from, uint64_t start, uint64_t end, OutputFile& to) {
     std::vector<uint8_t> chunk(1 << 20);
@@ -205,6 +247,12 @@ int Build(const Options& options) {
     // The prefix: the stub image, then the header. The block is filled in
     // once the archive is written.
     std::vector<uint8_t> prefix = stub.bytes;
+    WriteVersionInfo(prefix, options);
+    // The stub's header checksum does not hold for the output: it is written
+    // again once the whole file is known. With --crc-with-headers it stays 0,
+    // since the start-up check covers it.
+    const size_t checksumField = PeChecksumOffset(prefix.data(), prefix.size());
+    if (checksumField) Store32(&prefix[checksumField], 0);
     prefix.insert(prefix.end(), header.begin(), header.end());
     const uint64_t archiveStart = prefix.size();
     if (spanned && archiveStart > options.spanSize)
@@ -250,6 +298,7 @@ int Build(const Options& options) {
         out.truncateTo(options.exeVolumes ? pieces[0].end : archiveStart);
     }
     out.patch(stub.blockOffset, &prefix[stub.blockOffset], sizeof(SfxConfigBlock));
+    if (checksumField && !options.crcWithHeaders) WritePeChecksum(out, checksumField);
     for (auto& volume : volumes) volume->commit(false);
     out.commit(true);
     if (spanned) NoteSpannedSet(options, programName, volumes.size() + (options.exeVolumes ? 1 : 0));

@@ -117,6 +117,26 @@ bool Utf8ToAnsi(const std::string& text, std::string* out) {
     return true;
 }
 
+std::u16string Utf8ToUtf16(const std::string& text) {
+    std::u16string wide;
+    if (!IsValidUtf8(text)) {
+        for (unsigned char c : text)
+            wide.push_back(c >= 0x80 && c < 0xA0 && kHighControls[c - 0x80] ? kHighControls[c - 0x80] : c);
+        return wide;
+    }
+    uint32_t codePoint;
+    for (size_t i = 0; i < text.size();) {
+        i += DecodeUtf8(text, i, &codePoint);
+        if (codePoint >= 0x10000) {
+            wide.push_back((char16_t)(0xD800 + ((codePoint - 0x10000) >> 10)));
+            wide.push_back((char16_t)(0xDC00 + (codePoint & 0x3FF)));
+        } else {
+            wide.push_back((char16_t)codePoint);
+        }
+    }
+    return wide;
+}
+
 std::string AnsiUpper(const std::string& text) {
     std::string out = text;
     for (char& c : out) {

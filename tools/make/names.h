@@ -18,6 +18,10 @@ namespace kvmake {
 // Windows-1252 code; invalid UTF-8 is copied as it is.
 bool Utf8ToAnsi(const std::string& text, std::string* out);
 
+// UTF-8 to UTF-16, the text of Windows' wide calls and resources. Text that
+// is not valid UTF-8 is taken as Windows-1252, as above.
+std::u16string Utf8ToUtf16(const std::string& text);
+
 // The upper-case form Windows uses to compare names (Windows-1252 letters).
 std::string AnsiUpper(const std::string& text);
 

@@ -7,7 +7,7 @@ namespace kvmake {
 
 Options ParseOptions(int argc, char** argv) {
     Options options;
-    bool onlyInputs = false;
+    bool onlyInputs = false, crcAfterHeaders = false;
     for (int i = 1; i < argc; i++) {
         std::string word = argv[i];
         if (onlyInputs || word.empty() || word[0] != '-' || word == "-") {
@@ -54,7 +54,8 @@ Options ParseOptions(int argc, char** argv) {
         } else if (word == "--title-in-dialog") flag(&options.titleInDialog);
         else if (word == "--auto") flag(&options.autoMode);
         else if (word == "--overwrite") flag(&options.overwrite);
-        else if (word == "--crc-after-headers") flag(&options.crcAfterHeaders);
+        else if (word == "--crc-after-headers") flag(&crcAfterHeaders);  // the default, kept for old scripts
+        else if (word == "--crc-with-headers") flag(&options.crcWithHeaders);
         else if (word == "--no-stub-crc") flag(&options.noStubCrc);
         else if (word == "--level") {
             const std::string level = value();
@@ -68,6 +69,11 @@ Options ParseOptions(int argc, char** argv) {
         } else if (word == "--password-file") options.passwordFile = value();
         else if (word == "--span") options.spanSize = ParseVolumeSize(value());
         else if (word == "--exe-volumes") flag(&options.exeVolumes);
+        else if (word == "--description") options.description = value();
+        else if (word == "--company") options.company = value();
+        else if (word == "--product") options.product = value();
+        else if (word == "--version") options.version = value();
+        else if (word == "--copyright") options.copyright = value();
         else UsageError("unknown option " + Quoted(word) + " (kvsfx-make --help lists them)");
     }
     if (options.help) return options;
@@ -76,7 +82,10 @@ Options ParseOptions(int argc, char** argv) {
     if (options.passwordGiven && !options.passwordFile.empty())
         UsageError("give the password either with --password or with --password-file, not both");
     if (options.exeVolumes && options.spanSize == 0) UsageError("--exe-volumes goes with --span");
-    if (options.crcAfterHeaders && options.noStubCrc) UsageError("--crc-after-headers and --no-stub-crc exclude each other");
+    if (options.crcWithHeaders && options.noStubCrc) UsageError("--crc-with-headers and --no-stub-crc exclude each other");
+    if (crcAfterHeaders && options.noStubCrc) UsageError("--crc-after-headers and --no-stub-crc exclude each other");
+    if (crcAfterHeaders && options.crcWithHeaders)
+        UsageError("--crc-after-headers and --crc-with-headers exclude each other");
     return options;
 }
 
@@ -140,9 +149,26 @@ Compression and protection:
                          readers, not a determined attacker.
 
 Integrity:
-  --no-stub-crc          Do not let the program check itself at start-up.
-  --crc-after-headers    Leave the executable's headers out of that check (so
-                         that signing the file afterwards does not break it).
+  The program checks itself at start-up against a CRC-32 of everything
+  before the archive but the executable's headers, which signing the file
+  afterwards changes (see the README on signing).
+  --no-stub-crc          Do not let the program check itself.
+  --crc-with-headers     Let that check cover the headers too: once signed,
+                         the file refuses to start; its header checksum
+                         stays 0 (the check would cover its own result).
+  --crc-after-headers    The default, accepted for older scripts.
+
+Version information of a Windows program (shown in its Properties):
+  --description TEXT     What the program is. Default: the title.
+  --company TEXT         Who publishes it. Default: empty.
+  --product TEXT         The product it belongs to. Default: the title.
+  --version TEXT         Its version, such as 2.1 or 2.1.0.5; the leading
+                         numbers also fill the numeric version. Default 1.0.
+  --copyright TEXT       Its copyright notice. Default: empty.
+                         The texts have fixed room in the stub: 63
+                         characters each, 23 for the version. Without a
+                         title, description and product name are the stub's
+                         own ("Kelvra Self-Extractor").
 
 Several disks:
   --span SIZE            Write the file as a set of volumes, one per

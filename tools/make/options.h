@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,9 @@ struct Options {
     bool titleGiven = false;
     PromptStyle promptStyle = PromptStyle::Ok;
     bool titleInDialog = false, autoMode = false, overwrite = false;
-    bool crcAfterHeaders = false, noStubCrc = false;
+    bool crcWithHeaders = false, noStubCrc = false;
+    // The version information of a Windows stub; empty when not given.
+    std::optional<std::string> description, company, product, version, copyright;
     int level = 6;
     bool levelGiven = false;
     std::string password, passwordFile;

@@ -22,15 +22,6 @@ const size_t kPromptCapacity = kStartupPromptSize - 1;
 const size_t kTitleCapacity = kCustomTitleSize - 1;
 const size_t kInfoCapacity = kInfoTextSize - 1;
 
-void Store16(uint8_t* at, uint32_t value) {
-    at[0] = (uint8_t)value;
-    at[1] = (uint8_t)(value >> 8);
-}
-void Store32(uint8_t* at, uint32_t value) {
-    Store16(at, value & 0xFFFF);
-    Store16(at + 2, value >> 16);
-}
-
 void CheckCapacity(const std::string& text, size_t capacity, const std::string& what) {
     if (text.size() > capacity)
         Refuse("the " + what + " is " + std::to_string(text.size()) + " characters long; at most " +
@@ -102,7 +93,8 @@ void FillConfigBlock(std::vector<uint8_t>& prefix, size_t blockOffset, const Blo
     size_t start = 0;
     if (values.flags & SFXF_CRC_AFTER_HEADERS) {
         start = ExecutableHeadersEnd(prefix.data(), values.archiveStart);
-        if (start == 0) Refuse("the stub's executable headers cannot be found, so --crc-after-headers cannot be used");
+        if (start == 0) Refuse("the stub's executable headers cannot be found; its start-up check can only cover them too "
+                                "(--crc-with-headers)");
     }
     const uint32_t crc = Crc32(0, prefix.data() + start, values.archiveStart - start);
     Store32(block + offsetof(SfxConfigBlock, stubCrc), crc);
