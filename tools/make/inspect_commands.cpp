@@ -287,12 +287,15 @@ int ExtractSelfExtractor(const std::string& path, const std::string& destination
         return kInspectDamaged;
     }
 
-    const Presence where = LookAt(destination);
-    if (where == Presence::Missing) {
-        if (!MakeOneFolder(destination)) Refuse("cannot create the destination folder " + Quoted(destination));
-    } else if (!IsFolder(destination)) {
-        Refuse("the destination " + Quoted(destination) + " is not a folder");
+    // The destination and the folders above it are created as needed, as
+    // the program does; a link the user put there is the user's choice.
+    for (size_t end = 1; end <= destination.size(); end++) {
+        if (end < destination.size() && !IsPathSeparator(destination[end])) continue;
+        const std::string prefix = destination.substr(0, end);
+        if (!IsFolder(prefix) && !MakeOneFolder(prefix))
+            Refuse("cannot create the destination folder " + Quoted(prefix));
     }
+    if (!IsFolder(destination)) Refuse("the destination " + Quoted(destination) + " is not a folder");
     for (const SfxEntry& entry : image.entries)
         PreparePlace(destination, Components(entry.name), entry.folder, overwrite, false);
 
