@@ -14,6 +14,9 @@ using namespace buildertest;
 
 namespace {
 
+// The builder's options naming the Linux stub.
+const std::string kLinuxStub = "--stub " + ShellQuote(KVSFX_STUB_PATH) + " ";
+
 class InspectTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -135,7 +138,7 @@ TEST_F(InspectTest, WindowsStubIsReadAndExtractedOnLinux) {
 }
 
 TEST_F(InspectTest, TestFindsEveryKindOfDamage) {
-    Make(std::string("--stub ") + ShellQuote(KVSFX_STUB_PATH) + " --level 0 tree");
+    Make(kLinuxStub + "--level 0 tree");
     const RunResult good = Inspect("--test setup");
     EXPECT_EQ(good.status, 0) << good.output;
     EXPECT_TRUE(Has(good, "5 files checked, no problem found")) << good.output;
@@ -193,7 +196,7 @@ TEST_F(InspectTest, TestFindsEveryKindOfDamage) {
 }
 
 TEST_F(InspectTest, PasswordIsCheckedLikeTheProgramChecksIt) {
-    Make(std::string("--stub ") + ShellQuote(KVSFX_STUB_PATH) + " --password 'Mot de passe' tree");
+    Make(kLinuxStub + "--password 'Mot de passe' tree");
     const RunResult none = Inspect("--test setup");
     EXPECT_EQ(none.status, 2) << none.output;
     EXPECT_TRUE(Has(none, "is encrypted: give its password with --password")) << none.output;
@@ -209,7 +212,7 @@ TEST_F(InspectTest, PasswordIsCheckedLikeTheProgramChecksIt) {
 
     // An archiver's encrypted zip behind a data descriptor: the check byte
     // is the time's high byte there.
-    Make(std::string("--stub ") + ShellQuote(KVSFX_STUB_PATH) + " " +
+    Make(kLinuxStub + "" +
              ShellQuote(std::string(KVSFX_SOURCE_DIR) + "/tests/data/zipcrypto/infozip_stored.zip"),
          "zipped");
     EXPECT_EQ(Inspect("--test zipped --password 'Secret 42'").status, 0);
@@ -217,7 +220,7 @@ TEST_F(InspectTest, PasswordIsCheckedLikeTheProgramChecksIt) {
 }
 
 TEST_F(InspectTest, ExtractGivesBackTheTree) {
-    Make(std::string("--stub ") + ShellQuote(KVSFX_STUB_PATH) + " tree");
+    Make(kLinuxStub + "tree");
     const RunResult good = Inspect("--extract setup new/dest");
     ASSERT_EQ(good.status, 0) << good.output;
     EXPECT_TRUE(Has(good, "5 files extracted into new/dest")) << good.output;
@@ -254,7 +257,7 @@ TEST_F(InspectTest, HostileNamesAndLinksAreRefusedBeforeAnythingIsWritten) {
     WriteText(scratch / "one/abcdefghijklmnop.txt", "payload");
     WriteText(scratch / "one/x1.txt", "first");
     WriteText(scratch / "one/x2.txt", "second");
-    Make(std::string("--stub ") + ShellQuote(KVSFX_STUB_PATH) + " one");
+    Make(kLinuxStub + "one");
     ASSERT_EQ(Inspect("--extract setup plain").status, 0);
 
     const std::string outside = scratch / "outside";
@@ -292,7 +295,7 @@ TEST_F(InspectTest, HostileNamesAndLinksAreRefusedBeforeAnythingIsWritten) {
     // A link under the destination, where the archive puts a file.
     mkdir((scratch / "linked").c_str(), 0777);
     ASSERT_EQ(symlink("../outside", (scratch / "linked/one").c_str()), 0);
-    Make(std::string("--stub ") + ShellQuote(KVSFX_STUB_PATH) + " one");
+    Make(kLinuxStub + "one");
     const RunResult link = Inspect("--extract setup linked");
     EXPECT_EQ(link.status, 2) << link.output;
     EXPECT_TRUE(Has(link, "is a symbolic link")) << link.output;
@@ -305,7 +308,7 @@ TEST_F(InspectTest, HostileNamesAndLinksAreRefusedBeforeAnythingIsWritten) {
 }
 
 TEST_F(InspectTest, CommandLineMistakes) {
-    Make(std::string("--stub ") + ShellQuote(KVSFX_STUB_PATH) + " tree");
+    Make(kLinuxStub + "tree");
     EXPECT_EQ(Inspect("--extract setup").status, 2);
     EXPECT_EQ(Inspect("--list setup --test setup").status, 2);
     EXPECT_EQ(Inspect("--list setup -o x").status, 2);

@@ -117,6 +117,14 @@ struct LoadedFile {
         };
         ReadSfxImage(file.data(), file.size(), volumes, &image);
     }
+    // The program's checksum, then what the walk found.
+    std::vector<std::string> problems() const {
+        std::vector<std::string> found;
+        const std::string stub = CheckStubCrc(file.data(), file.size(), image.settings);
+        if (!stub.empty()) found.push_back(stub);
+        found.insert(found.end(), image.problems.begin(), image.problems.end());
+        return found;
+    }
     MappedFile file;
     SfxImage image;
 };
@@ -248,10 +256,7 @@ int ListSelfExtractor(const std::string& path) {
 int TestSelfExtractor(const std::string& path, const std::string& password) {
     LoadedFile loaded(path);
     const SfxImage& image = loaded.image;
-    std::vector<std::string> problems;
-    const std::string stub = CheckStubCrc(loaded.file.data(), loaded.file.size(), image.settings);
-    if (!stub.empty()) problems.push_back(stub);
-    problems.insert(problems.end(), image.problems.begin(), image.problems.end());
+    std::vector<std::string> problems = loaded.problems();
     size_t files = 0;
     for (const SfxEntry& entry : image.entries) {
         if (entry.folder) continue;
@@ -271,10 +276,7 @@ int ExtractSelfExtractor(const std::string& path, const std::string& destination
     const SfxImage& image = loaded.image;
     // Everything that can be known before writing is checked first, so that
     // a refused file leaves nothing behind.
-    std::vector<std::string> problems;
-    const std::string stub = CheckStubCrc(loaded.file.data(), loaded.file.size(), image.settings);
-    if (!stub.empty()) problems.push_back(stub);
-    problems.insert(problems.end(), image.problems.begin(), image.problems.end());
+    std::vector<std::string> problems = loaded.problems();
     for (const SfxEntry& entry : image.entries) {
         if (!entry.folder && (entry.flags & kFlagEncrypted) && password.empty()) {
             problems.push_back("the files are encrypted: give their password with --password");
