@@ -281,6 +281,17 @@ std::string CheckStubCrc(const uint8_t* data, uint64_t size, const SfxSettings& 
     return std::string();
 }
 
+bool PasswordVerifies(const SfxImage& image, const SfxEntry& entry, ZipCrypto* keys) {
+    if (entry.packedSize < kEncryptionHeaderSize) return false;
+    uint8_t header[kEncryptionHeaderSize];
+    memcpy(header, image.archive + entry.dataOffset, sizeof header);
+    keys->decrypt(header, sizeof header);
+    // The check byte: the time's high byte behind a data descriptor, else
+    // the CRC's.
+    const uint8_t check = (entry.flags & kFlagDescriptor) ? (uint8_t)(entry.modTime >> 8) : (uint8_t)(entry.crc >> 24);
+    return header[kEncryptionHeaderSize - 1] == check;
+}
+
 std::string DecodeEntry(const SfxImage& image, const SfxEntry& entry, const std::string& password,
                         const DataSink& sink) {
     const std::string shown = "entry " + Quoted(AnsiToUtf8(entry.name));
@@ -294,13 +305,7 @@ std::string DecodeEntry(const SfxImage& image, const SfxEntry& entry, const std:
         if (password.empty()) return shown + " is encrypted: give its password with --password";
         if (left < kEncryptionHeaderSize) return shown + " is shorter than its encryption header";
         crypto.reset(new ZipCrypto(password));
-        uint8_t header[kEncryptionHeaderSize];
-        memcpy(header, in, sizeof header);
-        crypto->decrypt(header, sizeof header);
-        // The check byte: the time's high byte behind a data descriptor,
-        // else the CRC's.
-        const uint8_t check = (entry.flags & kFlagDescriptor) ? (uint8_t)(entry.modTime >> 8) : (uint8_t)(entry.crc >> 24);
-        if (header[kEncryptionHeaderSize - 1] != check) return shown + ": wrong password";
+        if (!PasswordVerifies(image, entry, crypto.get())) return shown + ": wrong password";
         in += kEncryptionHeaderSize;
         left -= kEncryptionHeaderSize;
     }

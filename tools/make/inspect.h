@@ -70,6 +70,12 @@ void ReadSfxImage(const uint8_t* data, uint64_t size, const VolumeReader& volume
 // The stub's own checksum; an empty text when it holds (or is not set).
 std::string CheckStubCrc(const uint8_t* data, uint64_t size, const SfxSettings& settings);
 
+class ZipCrypto;
+
+// True when the encryption header of an encrypted entry verifies with the
+// keys (started from the password; left ready for the entry's data).
+bool PasswordVerifies(const SfxImage& image, const SfxEntry& entry, ZipCrypto* keys);
+
 // Decodes one file entry (decrypting it with password when it is
 // encrypted), handing the plain bytes to sink as they come, and checks its
 // size and CRC. An empty text when the entry is sound, else what is wrong.

@@ -17,6 +17,7 @@
 #include "names.h"
 #include "spanned_set.h"
 #include "startup/sfx_state.h"
+#include "zip_crypto.h"
 #include "zip_records.h"
 
 #ifdef _WIN32
@@ -278,8 +279,14 @@ int ExtractSelfExtractor(const std::string& path, const std::string& destination
     // a refused file leaves nothing behind.
     std::vector<std::string> problems = loaded.problems();
     for (const SfxEntry& entry : image.entries) {
-        if (!entry.folder && (entry.flags & kFlagEncrypted) && password.empty()) {
+        if (entry.folder || !(entry.flags & kFlagEncrypted)) continue;
+        ZipCrypto keys(password);
+        if (password.empty()) {
             problems.push_back("the files are encrypted: give their password with --password");
+            break;
+        }
+        if (!PasswordVerifies(image, entry, &keys)) {
+            problems.push_back("entry " + Shown(entry.name) + ": wrong password");
             break;
         }
     }
