@@ -213,6 +213,8 @@ std::vector<std::string> Components(const std::string& name) {
             current.push_back(c);
             continue;
         }
+        // The name rules refuse ".." already; a path is never built with one.
+        if (current == "..") Refuse("entry name " + Shown(name) + " climbs out of the destination folder");
         if (!current.empty() && current != ".") parts.push_back(current);
         current.clear();
     }
