@@ -4,10 +4,12 @@
 // that it never writes through a symbolic link (or Windows junction) met
 // under the destination, and each file is written under a temporary name
 // and renamed into place only once its CRC has been checked.
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -97,6 +99,35 @@ time_t FromDosTime(uint16_t date, uint16_t time) {
     return mktime(&local);
 }
 
+// Formats a report line onto standard output; a Windows console gets it in
+// UTF-16, so that names keep their accents whatever its code page.
+void Print(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    char small[512];
+    const int length = vsnprintf(small, sizeof small, format, arguments);
+    va_end(arguments);
+    if (length < 0) return;
+    std::string text(small, std::min<size_t>((size_t)length, sizeof small - 1));
+    if ((size_t)length >= sizeof small) {
+        text.assign((size_t)length + 1, '\0');
+        va_start(arguments, format);
+        vsnprintf(&text[0], text.size(), format, arguments);
+        va_end(arguments);
+        text.resize((size_t)length);
+    }
+#ifdef _WIN32
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode, written;
+    if (output != INVALID_HANDLE_VALUE && output != nullptr && GetConsoleMode(output, &mode)) {
+        fflush(stdout);
+        const std::wstring wide = WidePath(text);
+        if (WriteConsoleW(output, wide.data(), (DWORD)wide.size(), &written, nullptr)) return;
+    }
+#endif
+    fputs(text.c_str(), stdout);
+}
+
 // ---------------------------------------------------------------------------
 // Reading the file.
 
@@ -139,30 +170,30 @@ const char* MethodName(uint16_t method) {
 }
 
 void PrintSettings(const std::string& path, const SfxSettings& settings) {
-    printf("File:           %s\n", path.c_str());
-    printf("Stub:           %s\n", settings.stubKind.c_str());
-    if (settings.stubCrc == 0) printf("Stub checksum:  none\n");
+    Print("File:           %s\n", path.c_str());
+    Print("Stub:           %s\n", settings.stubKind.c_str());
+    if (settings.stubCrc == 0) Print("Stub checksum:  none\n");
     else
-        printf("Stub checksum:  %08x, %s\n", (unsigned)settings.stubCrc,
+        Print("Stub checksum:  %08x, %s\n", (unsigned)settings.stubCrc,
                (settings.flags & SFXF_CRC_AFTER_HEADERS) ? "after the executable headers" : "from the file's start");
-    printf("Archive start:  %u\n", (unsigned)settings.archiveStart);
+    Print("Archive start:  %u\n", (unsigned)settings.archiveStart);
     const std::vector<std::string>& texts = settings.texts;
     auto text = [&](size_t index) { return index < texts.size() ? texts[index] : std::string(); };
     const std::string folder = text(0);
-    if (folder.empty()) printf("Destination:    a temporary folder\n");
-    else if (folder == ".") printf("Destination:    \".\" (the folder the program is run from)\n");
-    else printf("Destination:    %s\n", Shown(folder).c_str());
-    if (settings.flags & SFXF_CUSTOM_TITLE) printf("Title:          %s\n", Shown(text(3)).c_str());
-    else printf("Title:          none\n");
+    if (folder.empty()) Print("Destination:    a temporary folder\n");
+    else if (folder == ".") Print("Destination:    \".\" (the folder the program is run from)\n");
+    else Print("Destination:    %s\n", Shown(folder).c_str());
+    if (settings.flags & SFXF_CUSTOM_TITLE) Print("Title:          %s\n", Shown(text(3)).c_str());
+    else Print("Title:          none\n");
     if (text(2).empty()) {
-        printf("Prompt:         none\n");
+        Print("Prompt:         none\n");
     } else {
         const char* answer = !(settings.flags & SFXF_PROMPT_QUESTION) ? "OK"
                              : (settings.flags & SFXF_PROMPT_OKCANCEL) ? "OK or Cancel"
                                                                        : "Yes or No";
-        printf("Prompt:         %s, answered %s\n", Shown(text(2)).c_str(), answer);
+        Print("Prompt:         %s, answered %s\n", Shown(text(2)).c_str(), answer);
     }
-    printf("Information:    %s\n", text(4).empty() ? "none" : Shown(text(4)).c_str());
+    Print("Information:    %s\n", text(4).empty() ? "none" : Shown(text(4)).c_str());
     // The program to run after the extraction is listed here once the
     // header can carry it.
     std::string options;
@@ -177,26 +208,26 @@ void PrintSettings(const std::string& path, const SfxSettings& settings) {
     add(SFXF_ENCRYPTED, "password");
     add(SFXF_SPANNED, "spanned over disks");
     add(SFXF_EXE_VOLUMES, "volumes named .EXE");
-    printf("Options:        %s\n", options.empty() ? "none" : options.c_str());
-    printf("Total size:     %u bytes\n", (unsigned)settings.totalSize);
+    Print("Options:        %s\n", options.empty() ? "none" : options.c_str());
+    Print("Total size:     %u bytes\n", (unsigned)settings.totalSize);
 }
 
 void PrintEntries(const SfxImage& image) {
-    printf("\n%10s %10s %-8s %-19s %-8s %-9s %s\n", "Size", "Packed", "Method", "Date", "CRC-32", "Encrypted",
+    Print("\n%10s %10s %-8s %-19s %-8s %-9s %s\n", "Size", "Packed", "Method", "Date", "CRC-32", "Encrypted",
            "Name");
     for (const SfxEntry& entry : image.entries) {
         char date[32];
         snprintf(date, sizeof date, "%04u-%02u-%02u %02u:%02u:%02u", 1980u + (entry.modDate >> 9),
                  (entry.modDate >> 5) & 15u, entry.modDate & 31u, (unsigned)entry.modTime >> 11,
                  (entry.modTime >> 5) & 63u, (entry.modTime & 31u) * 2);
-        printf("%10u %10u %-8s %-19s %08x %-9s %s\n", (unsigned)entry.size, (unsigned)entry.packedSize,
+        Print("%10u %10u %-8s %-19s %08x %-9s %s\n", (unsigned)entry.size, (unsigned)entry.packedSize,
                MethodName(entry.method), date, (unsigned)entry.crc, (entry.flags & kFlagEncrypted) ? "yes" : "no",
                AnsiToUtf8(entry.name).c_str());
     }
 }
 
 int ReportProblems(const std::string& path, const std::vector<std::string>& problems) {
-    for (const std::string& problem : problems) printf("%s: %s\n", path.c_str(), problem.c_str());
+    for (const std::string& problem : problems) Print("%s: %s\n", path.c_str(), problem.c_str());
     return problems.empty() ? kInspectGood : kInspectDamaged;
 }
 
@@ -268,8 +299,8 @@ int TestSelfExtractor(const std::string& path, const std::string& password) {
         if (!problem.empty()) problems.push_back(problem);
     }
     const int status = ReportProblems(path, problems);
-    if (status == kInspectGood) printf("%s: %zu files checked, no problem found\n", path.c_str(), files);
-    else printf("%s: %zu problem%s found\n", path.c_str(), problems.size(), problems.size() == 1 ? "" : "s");
+    if (status == kInspectGood) Print("%s: %zu files checked, no problem found\n", path.c_str(), files);
+    else Print("%s: %zu problem%s found\n", path.c_str(), problems.size(), problems.size() == 1 ? "" : "s");
     return status;
 }
 
@@ -294,7 +325,7 @@ int ExtractSelfExtractor(const std::string& path, const std::string& destination
     }
     if (!problems.empty()) {
         ReportProblems(path, problems);
-        printf("%s: nothing extracted\n", path.c_str());
+        Print("%s: nothing extracted\n", path.c_str());
         return kInspectDamaged;
     }
 
@@ -321,7 +352,7 @@ int ExtractSelfExtractor(const std::string& path, const std::string& destination
         const std::string problem =
             DecodeEntry(image, entry, password, [&out](const uint8_t* bytes, size_t count) { out.write(bytes, count); });
         if (!problem.empty()) {
-            printf("%s: %s\n%s: %zu files extracted before it; the run stops there\n", path.c_str(), problem.c_str(),
+            Print("%s: %s\n%s: %zu files extracted before it; the run stops there\n", path.c_str(), problem.c_str(),
                    path.c_str(), files);
             return kInspectDamaged;
         }
@@ -330,7 +361,7 @@ int ExtractSelfExtractor(const std::string& path, const std::string& destination
         if (when != (time_t)-1) SetModified(target, when);
         files++;
     }
-    printf("%s: %zu files extracted into %s\n", path.c_str(), files, destination.c_str());
+    Print("%s: %zu files extracted into %s\n", path.c_str(), files, destination.c_str());
     return kInspectGood;
 }
 
