@@ -83,8 +83,10 @@ using DataSink = std::function<void(const uint8_t* bytes, size_t count)>;
 std::string DecodeEntry(const SfxImage& image, const SfxEntry& entry, const std::string& password,
                         const DataSink& sink);
 
-// The commands: each prints its report on standard output, problems also
-// on standard error, and returns an InspectStatus.
+// The commands: each prints its report, problems included, on standard
+// output and returns an InspectStatus; what stops a command before its
+// report (a file that cannot be read, a destination that cannot be made, a
+// refused name or link) is thrown as a BuildError.
 int ListSelfExtractor(const std::string& path);
 int TestSelfExtractor(const std::string& path, const std::string& password);
 int ExtractSelfExtractor(const std::string& path, const std::string& destination, const std::string& password,
