@@ -17,6 +17,7 @@
 #include "host_files.h"
 #include "input_tree.h"
 #include "input_zip.h"
+#include "inspect.h"
 #include "names.h"
 #include "options.h"
 #include "pe_image.h"
@@ -307,6 +308,27 @@ int Build(const Options& options) {
 
 }  // namespace
 
+// --list, --test, --extract: a refusal is exit status 2, as for the program.
+int Inspect(const Options& options) {
+    try {
+        const bool withPassword = options.passwordGiven || !options.passwordFile.empty();
+        const std::string password = withPassword ? ReadPassword(options) : std::string();
+        if (options.inspect == InspectMode::List) return ListSelfExtractor(options.inspected);
+        if (options.inspect == InspectMode::Test) return TestSelfExtractor(options.inspected, password);
+        return ExtractSelfExtractor(options.inspected, options.inputs[0], password, options.overwrite);
+    } catch (const BuildError& error) {
+        fflush(stdout);
+        ShowMessage(error.what());
+        return kInspectDamaged;
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& error) {
+        fflush(stdout);
+        ShowMessage(std::string("internal error: ") + error.what());
+        return kInspectInternal;
+    }
+}
+
 }  // namespace kvmake
 
 namespace {
@@ -322,6 +344,7 @@ int Run(std::vector<std::string> words) {
             fputs(HelpText(), stdout);
             return kExitMade;
         }
+        if (options.inspect != InspectMode::None) return Inspect(options);
         return Build(options);
     } catch (const BuildError& error) {
         ShowMessage(error.what());

@@ -81,12 +81,16 @@ bool IsSeparator(char c, NameOrigin origin) { return c == '/' || (c == '\\' && o
 
 // CON, PRN, AUX, NUL, COM1-9, LPT1-9, alone or before an extension; Windows
 // also ignores blanks before the dot.
+// The consoles CONIN$ and CONOUT$ too, and the superscript digits 1, 2 and 3
+// of Windows-1252, which Windows takes as port numbers.
 bool IsDeviceName(const std::string& component) {
     std::string base = AnsiUpper(component.substr(0, component.find('.')));
     while (!base.empty() && base.back() == ' ') base.pop_back();
     if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+    if (base == "CONIN$" || base == "CONOUT$") return true;
+    const unsigned char digit = base.size() == 4 ? (unsigned char)base[3] : 0;
     return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
+           ((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
 }
 
 std::string CollisionKey(const std::string& name) {
@@ -135,6 +139,26 @@ std::u16string Utf8ToUtf16(const std::string& text) {
         }
     }
     return wide;
+}
+
+std::string AnsiToUtf8(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        uint32_t codePoint = c;
+        if (c >= 0x80 && c <= 0x9F) codePoint = kHighControls[c - 0x80] ? kHighControls[c - 0x80] : 0xFFFD;
+        if (codePoint < 0x80) {
+            out.push_back((char)codePoint);
+        } else if (codePoint < 0x800) {
+            out.push_back((char)(0xC0 | (codePoint >> 6)));
+            out.push_back((char)(0x80 | (codePoint & 0x3F)));
+        } else {
+            out.push_back((char)(0xE0 | (codePoint >> 12)));
+            out.push_back((char)(0x80 | ((codePoint >> 6) & 0x3F)));
+            out.push_back((char)(0x80 | (codePoint & 0x3F)));
+        }
+    }
+    return out;
 }
 
 std::string AnsiUpper(const std::string& text) {

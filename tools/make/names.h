@@ -22,6 +22,10 @@ bool Utf8ToAnsi(const std::string& text, std::string* out);
 // is not valid UTF-8 is taken as Windows-1252, as above.
 std::u16string Utf8ToUtf16(const std::string& text);
 
+// Windows-1252 to UTF-8 (the five bytes the code page leaves undefined
+// become U+FFFD).
+std::string AnsiToUtf8(const std::string& text);
+
 // The upper-case form Windows uses to compare names (Windows-1252 letters).
 std::string AnsiUpper(const std::string& text);
 
@@ -33,8 +37,8 @@ enum class NameOrigin { HostFile, Zip };
 // Refuses (with a message naming `shown`) an entry name that the stub could
 // not create safely under its destination folder: empty, longer than 260
 // bytes, absolute, with a drive or a ':' anywhere, with a ".." component, a
-// reserved device name (CON, NUL, AUX, PRN, COM1-9, LPT1-9, also with an
-// extension), a character Windows does not allow in names, or a component
+// reserved device name (CON, NUL, AUX, PRN, COM1-9, LPT1-9, CONIN$,
+// CONOUT$, also with an extension), a character Windows does not allow in names, or a component
 // ending in a blank or a dot. A trailing '/' marks a folder entry.
 void CheckEntryName(const std::string& name, const std::string& shown, NameOrigin origin);
 
