@@ -17,13 +17,13 @@ work="$build/bench-extract"
 count() {
   local tool=$1
   shift
-  rm -rf "$work/out" && mkdir -p "$work/out"
+  rm -rf "$work/out-calls" && mkdir -p "$work/out-calls"
   strace -f -c -o "$work/$tool.calls" "$@" >/dev/null 2>&1 </dev/null || { echo "failed: $*" >&2; exit 1; }
 }
-count kvsfx "$work/setup" -auto "$work/out"
-files=$(find "$work/out" -type f | wc -l)
-count unzip unzip -o -q "$work/corpus.zip" -d "$work/out"
-rm -rf "$work/out"
+count kvsfx "$work/setup" -auto "$work/out-calls"
+files=$(find "$work/out-calls" -type f | wc -l)
+count unzip unzip -o -q "$work/corpus.zip" -d "$work/out-calls"
+rm -rf "$work/out-calls"
 
 # calls FILE [NAME...]: the calls of the named system calls; of all without
 # names. A line of the summary: % time, seconds, usecs/call, calls, [errors,]
