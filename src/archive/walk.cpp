@@ -192,11 +192,8 @@ int ExtractArchive() {
     uint8_t startupInRun = state.inRun;
     UseCursor(state.waitCursor);
     int result = ArmAndWalk();
-    // The file being written stays on disk as far as it was written.
-    if (state.outputFile != 0) {
-        sfxPlatform.closeFile(state.outputFile);
-        state.outputFile = 0;
-    }
+    // A file left incomplete is removed; what its name held before stays.
+    DiscardOutputFile();
     UseCursor(state.arrowCursor);
     state.extracting = 0;
     state.inRun = startupInRun;
@@ -292,7 +289,7 @@ void ExtractEntryData() {
             InflateStream();
             break;
         default:
-            // The file stays, empty; the run's recovery closes it.
+            // The run's recovery removes the file just created.
             FatalError(MessageText(MSG_BAD_METHOD));
         }
     }
@@ -308,14 +305,17 @@ void ExtractEntryData() {
     state.outputFile = 0;
     state.crc = ~state.crc;
 
-    // Compressed bytes the decoder left unread (data after the end of the
-    // deflate stream) are passed over, so that the walk goes on at the next
-    // record.
-    SkipRemainingData();
-
+    // Before anything more is read: a damaged entry of a spanned set is
+    // reported without asking for the disks its unread bytes lie on.
     if (state.crc != state.localHeader.crc32) {
         FormatText(state.messageBuffer, kMessageBufferSize, MessageText(MSG_BAD_CRC), state.currentName,
                    (unsigned long)state.crc, (unsigned long)state.localHeader.crc32);
         FatalError(state.messageBuffer);
     }
+    NameOutputFile();
+
+    // Compressed bytes the decoder left unread (data after the end of the
+    // deflate stream) are passed over, so that the walk goes on at the next
+    // record.
+    SkipRemainingData();
 }
