@@ -414,7 +414,9 @@ TEST(Walk, FailedEntryKeepsTheFileItWouldReplace) {
         {"write error", good, MSG_WRITE_ERROR, [] { fake.failWrites = true; }},
         {"full disk", good, MSG_WRITE_ERROR, [] { fake.writeBudget = 5000; }},
         {"data cut short", LocalEntryBytes(Item("target.txt", data, 0)).substr(0, 4000), MSG_READ_ERROR},
-        {"cancelled during its data", good, MSG_CONFIRM_ABORT,
+        // Nobody can answer the abort question here (standard input is no
+        // terminal): Ctrl-C stops the run at once, without a second box.
+        {"cancelled during its data", good, -1,
          [] {
              fake.afterWrite = [](int64_t written) {
                  if (written == 2048) raise(SIGINT);
@@ -434,9 +436,11 @@ TEST(Walk, FailedEntryKeepsTheFileItWouldReplace) {
         Outcome run = Extract("failed-entry", row.zip, {kAnswerYes, kAnswerYes}, row.flags, row.input, existing,
                               row.script);
         EXPECT_EQ(2, run.exitCode);
-        ASSERT_EQ(2u, run.boxes.size());
+        ASSERT_EQ(row.message < 0 ? 1u : 2u, run.boxes.size());
         EXPECT_TRUE(StartsWith(run.boxes[0], Lead(MSG_CONFIRM_OVERWRITE))) << run.boxes[0];
-        EXPECT_TRUE(StartsWith(run.boxes[1], Lead(row.message))) << run.boxes[1];
+        if (row.message >= 0) {
+            EXPECT_TRUE(StartsWith(run.boxes[1], Lead(row.message))) << run.boxes[1];
+        }
         EXPECT_EQ("the user's own file", ReadFileBytes(run.folder + "/target.txt"));
         EXPECT_EQ(1000000000, ModifiedTime(run.folder + "/target.txt"));
         for (const auto& [path, node] : ReadTree(run.folder))
