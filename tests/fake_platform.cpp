@@ -104,6 +104,7 @@ void FakeCloseFile(FileHandle file) {
 
 void* FakeAllocate(uint32_t size) {
     fake.allocations++;
+    fake.largestAllocation = std::max(fake.largestAllocation, size);
     if (fake.failAllocation > 0 && fake.allocations == fake.failAllocation) return nullptr;
     return realPlatform.allocate(size);
 }
