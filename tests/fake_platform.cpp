@@ -118,6 +118,7 @@ int FakeReplaceFile(const char* from, const char* to) {
 
 void* FakeAllocate(uint32_t size) {
     fake.allocations++;
+    fake.largestAllocation = std::max(fake.largestAllocation, size);
     if (fake.failAllocation > 0 && fake.allocations == fake.failAllocation) return nullptr;
     return realPlatform.allocate(size);
 }

@@ -62,6 +62,7 @@ struct FakePlatform {
     // Allocations: the n-th (1-based) allocation from now on fails; 0 none.
     int failAllocation = 0;
     int allocations = 0;
+    uint32_t largestAllocation = 0;  // bytes of the largest block asked for
 
     // exitProcess: the code, and whether it was called.
     bool exited = false;

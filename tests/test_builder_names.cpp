@@ -64,7 +64,12 @@ TEST(BuilderNames, NamesTheStubCannotCreateSafelyAreRefused) {
         {"a\\..\\x", false, false},
         {"..", false, false},
         {"...", false, false},          // ends in a dot
-        {"a/./b", true, true},
+        {"a/./b", true, true},      // stored as "a/b" (NormalEntryName)
+        {".", false, false},
+        {"./", false, false},
+        {"a/.", false, false},
+        {"a/./", false, false},
+        {"a\\.", false, false},
         {"C:/x", false, false},
         {"a:b", false, false},
         {"CON", false, false},
@@ -89,6 +94,19 @@ TEST(BuilderNames, NamesTheStubCannotCreateSafelyAreRefused) {
     }
     EXPECT_TRUE(Accepted(std::string(260, 'n'), NameOrigin::Zip));
     EXPECT_FALSE(Accepted(std::string(261, 'n'), NameOrigin::Zip));
+}
+
+TEST(BuilderNames, DotAndEmptyPartsAreDropped) {
+    const struct {
+        const char* name;
+        const char* normal;
+    } rows[] = {
+        {"a/b.txt", "a/b.txt"},       {"a\\b", "a\\b"},        {"./a", "a"},         {"a//b", "a/b"},
+        {"a/./b/", "a/b/"},           {".\\x\\\\y", "x/y"}, {"././a/", "a/"},     {"x//", "x/"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(NormalEntryName(row.name, NameOrigin::Zip), row.normal) << row.name;
+    EXPECT_EQ(PrintableText("a\x1B[2J\n\x7F\xC2\x9B\x9B caf\xC3\xA9 caf\xE9"),
+              "a\\x1B[2J\\x0A\\x7F\\xC2\\x9B\\x9B caf\xC3\xA9 caf\xE9");
 }
 
 TEST(BuilderNames, NamesThatWouldBeOneFileOnWindowsAreRefused) {

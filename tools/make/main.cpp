@@ -83,6 +83,43 @@ uint32_t ConfigurationFlags(const Options& options) {
     return flags;
 }
 
+// What the build reads: the inputs, the stub and the password file. None of
+// them may be what it writes (it would be read while it is replaced, or be
+// replaced after it was read), and no output may lie inside an input folder.
+class ReadFiles {
+public:
+    void add(const std::string& path, const std::string& what) {
+        const PathInfo info = InspectPath(path);
+        if (info.kind == PathInfo::Kind::File || info.kind == PathInfo::Kind::Folder)
+            files_.push_back({path, what, info.identity, info.kind == PathInfo::Kind::Folder});
+    }
+
+    // Refuses output (the program or a volume) before anything is written.
+    void checkOutput(const std::string& output) const {
+        FileId identity;
+        if (FileIdentity(output, &identity)) {
+            for (const File& file : files_)
+                if (file.identity == identity)
+                    Refuse("the output " + Quoted(output) + " is the " + file.what + " " + Quoted(file.path) +
+                           ", which the build reads; name another output");
+        }
+        const std::vector<FileId> above = FoldersAbove(output);
+        for (const File& file : files_) {
+            if (file.folder && std::find(above.begin(), above.end(), file.identity) != above.end())
+                Refuse("the output " + Quoted(output) + " lies inside the input folder " + Quoted(file.path) +
+                       "; name an output outside it");
+        }
+    }
+
+private:
+    struct File {
+        std::string path, what;
+        FileId identity;
+        bool folder;
+    };
+    std::vector<File> files_;
+};
+
 // Writes the entries of an input zip.
 void WriteZipInput(ArchiveWriter& writer, const std::string& path, const Options& options,
                    const EntrySettings& base) {
@@ -222,6 +259,11 @@ int Build(const Options& options) {
     if (options.stub.empty() && !IsRegularFile(stubPath))
         Refuse("no stub given and none found at " + Quoted(stubPath) + "; name one with --stub");
     StubImage stub = LoadStub(stubPath);
+    ReadFiles readFiles;
+    for (const std::string& input : options.inputs) readFiles.add(input, "input");
+    readFiles.add(stubPath, "stub");
+    if (!options.passwordFile.empty()) readFiles.add(options.passwordFile, "password file");
+    readFiles.checkOutput(options.output);
 
     HeaderTexts texts;
     texts.defaultFolder = ToAnsi(options.destFolder, "destination folder");
@@ -288,6 +330,8 @@ int Build(const Options& options) {
         for (size_t disk = 1; disk <= pieces.size(); disk++) {
             if (disk == 1 && options.exeVolumes) continue;  // stays inside the program
             std::string folder = outputFolder;
+            readFiles.checkOutput(JoinPath(disk > 1 ? JoinPath(folder, "disk" + std::to_string(disk)) : folder,
+                                           volumeName));
             if (disk > 1) {
                 folder = JoinPath(folder, "disk" + std::to_string(disk));
                 EnsureFolder(folder);
