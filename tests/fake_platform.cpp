@@ -102,6 +102,16 @@ void FakeCloseFile(FileHandle file) {
     realPlatform.closeFile(file);
 }
 
+void FakeSetFileTime(FileHandle file, uint16_t dosDate, uint16_t dosTime) {
+    fake.fileTimes.push_back({false, 0, dosDate, dosTime});
+    realPlatform.setFileTime(file, dosDate, dosTime);
+}
+
+void FakeSetFileTimeUtc(FileHandle file, int64_t seconds) {
+    fake.fileTimes.push_back({true, seconds, 0, 0});
+    realPlatform.setFileTimeUtc(file, seconds);
+}
+
 void* FakeAllocate(uint32_t size) {
     fake.allocations++;
     if (fake.failAllocation > 0 && fake.allocations == fake.failAllocation) return nullptr;
@@ -162,6 +172,8 @@ void InstallFakePlatform() {
     sfxPlatform.createFile = FakeCreateFile;
     sfxPlatform.writeFile = FakeWriteFile;
     sfxPlatform.closeFile = FakeCloseFile;
+    sfxPlatform.setFileTime = FakeSetFileTime;
+    sfxPlatform.setFileTimeUtc = FakeSetFileTimeUtc;
     sfxPlatform.allocate = FakeAllocate;
     sfxPlatform.environment = FakeEnvironment;
     sfxPlatform.archiverCommand = FakeArchiverCommand;

@@ -53,6 +53,15 @@ struct FakePlatform {
     int failAllocation = 0;
     int allocations = 0;
 
+    // File times set on output files, in order: UTC seconds, or the DOS
+    // date and time words. Both reach the real system as well.
+    struct FileTime {
+        bool utc;
+        int64_t seconds;
+        uint16_t dosDate, dosTime;
+    };
+    std::vector<FileTime> fileTimes;
+
     // exitProcess: the code, and whether it was called.
     bool exited = false;
     uint32_t exitCode = 0;

@@ -27,6 +27,9 @@ struct Options {
     uint64_t spanSize = 0;  // 0: one file
     bool exeVolumes = false;
     std::vector<std::string> inputs;
+    // Every entry's time, seconds since 1970 UTC: --date, else the
+    // SOURCE_DATE_EPOCH environment variable; -1: each file's own.
+    int64_t date = -1;
 };
 
 // Parses argv; UsageError on a mistake.
