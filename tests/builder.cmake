@@ -1,6 +1,7 @@
 # The builder, kvsfx-make: end to end on fake stubs, and its name rules.
 kvsfx_test(test_builder ${CMAKE_CURRENT_SOURCE_DIR}/test_builder.cpp)
 kvsfx_test(test_builder_span ${CMAKE_CURRENT_SOURCE_DIR}/test_builder_span.cpp)
+kvsfx_test(test_builder_times ${CMAKE_CURRENT_SOURCE_DIR}/test_builder_times.cpp)
 kvsfx_test(test_builder_names ${CMAKE_CURRENT_SOURCE_DIR}/test_builder_names.cpp
   ${CMAKE_SOURCE_DIR}/tools/make/names.cpp)
 target_include_directories(test_builder_names PRIVATE ${CMAKE_SOURCE_DIR}/tools/make)
@@ -8,7 +9,7 @@ kvsfx_test(test_builder_inspect ${CMAKE_CURRENT_SOURCE_DIR}/test_builder_inspect
 if(KVSFX_WIN32_DIR)
   target_compile_definitions(test_builder_inspect PRIVATE KVSFX_WIN32_STUB="${KVSFX_WIN32_DIR}/kvsfx32.exe")
 endif()
-foreach(test test_builder test_builder_span test_builder_inspect)
+foreach(test test_builder test_builder_span test_builder_inspect test_builder_times)
   add_dependencies(${test} kvsfx-make)
 endforeach()
 

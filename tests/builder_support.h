@@ -124,9 +124,10 @@ inline RunResult RunIn(const std::string& folder, const std::string& command) {
     return result;
 }
 
-// kvsfx-make with the given arguments (already quoted where needed).
+// kvsfx-make with the given arguments (already quoted where needed), with
+// the files' own times whatever SOURCE_DATE_EPOCH the tests run under.
 inline RunResult RunMake(const std::string& folder, const std::string& arguments) {
-    return RunIn(folder, ShellQuote(KVSFX_MAKE_PATH) + " " + arguments);
+    return RunIn(folder, "env -u SOURCE_DATE_EPOCH " + ShellQuote(KVSFX_MAKE_PATH) + " " + arguments);
 }
 
 enum class StubKind { Elf64, Pe32, Pe32Plus };
@@ -245,6 +246,7 @@ struct WalkedEntry {
     uint16_t flags, method, modTime, modDate;
     uint32_t crc, compressedSize, uncompressedSize;
     std::string name;
+    std::string extra;        // the local extra field
     uint8_t checkByte;        // twelfth decrypted header byte (encrypted entries)
     Bytes content;            // decrypted and inflated
 };
@@ -393,6 +395,7 @@ inline StubWalk WalkLikeStub(const std::vector<Bytes>& volumes, size_t start, bo
         if (!reader.readInPlace(name.data(), name.size()) || !reader.readInPlace(extra.data(), extra.size()))
             return walk;
         entry.name.assign(name.begin(), name.end());
+        entry.extra.assign(extra.begin(), extra.end());
         uint32_t dataSize = entry.compressedSize;
         std::unique_ptr<Decryptor> decryptor;
         if (entry.flags & 1) {
@@ -426,7 +429,8 @@ inline StubWalk WalkLikeStub(const std::vector<Bytes>& volumes, size_t start, bo
 // header offset, read through the end record (offsets as stored).
 struct CentralRecord {
     std::string name;
-    uint16_t flags;
+    std::string extra;
+    uint16_t flags, modTime, modDate;
     uint32_t crc, compressedSize, uncompressedSize, localOffset;
 };
 inline std::vector<CentralRecord> ReadCentralDirectory(const Bytes& archive, uint64_t endRecord,
@@ -447,6 +451,9 @@ inline std::vector<CentralRecord> ReadCentralDirectory(const Bytes& archive, uin
         record.uncompressedSize = Le32(c + 24);
         record.localOffset = Le32(c + 42);
         record.name.assign((const char*)c + 46, Le16(c + 28));
+        record.extra.assign((const char*)c + 46 + Le16(c + 28), Le16(c + 30));
+        record.modTime = (uint16_t)Le16(c + 12);
+        record.modDate = (uint16_t)Le16(c + 14);
         records.push_back(record);
         at += 46 + Le16(c + 28) + Le16(c + 30) + Le16(c + 32);
     }

@@ -116,6 +116,16 @@ int FakeReplaceFile(const char* from, const char* to) {
     return done;
 }
 
+void FakeSetFileTime(FileHandle file, uint16_t dosDate, uint16_t dosTime) {
+    fake.fileTimes.push_back({false, 0, dosDate, dosTime});
+    realPlatform.setFileTime(file, dosDate, dosTime);
+}
+
+void FakeSetFileTimeUtc(FileHandle file, int64_t seconds) {
+    fake.fileTimes.push_back({true, seconds, 0, 0});
+    realPlatform.setFileTimeUtc(file, seconds);
+}
+
 void* FakeAllocate(uint32_t size) {
     fake.allocations++;
     fake.largestAllocation = std::max(fake.largestAllocation, size);
@@ -178,6 +188,8 @@ void InstallFakePlatform() {
     sfxPlatform.writeFile = FakeWriteFile;
     sfxPlatform.closeFile = FakeCloseFile;
     sfxPlatform.replaceFile = FakeReplaceFile;
+    sfxPlatform.setFileTime = FakeSetFileTime;
+    sfxPlatform.setFileTimeUtc = FakeSetFileTimeUtc;
     sfxPlatform.allocate = FakeAllocate;
     sfxPlatform.environment = FakeEnvironment;
     sfxPlatform.archiverCommand = FakeArchiverCommand;

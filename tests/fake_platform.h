@@ -64,6 +64,15 @@ struct FakePlatform {
     int allocations = 0;
     uint32_t largestAllocation = 0;  // bytes of the largest block asked for
 
+    // File times set on output files, in order: UTC seconds, or the DOS
+    // date and time words. Both reach the real system as well.
+    struct FileTime {
+        bool utc;
+        int64_t seconds;
+        uint16_t dosDate, dosTime;
+    };
+    std::vector<FileTime> fileTimes;
+
     // exitProcess: the code, and whether it was called.
     bool exited = false;
     uint32_t exitCode = 0;

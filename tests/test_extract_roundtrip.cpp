@@ -128,6 +128,8 @@ std::map<std::string, TreeNode> InUtf8(const std::map<std::string, TreeNode>& tr
 class RoundTrip : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        // The files' own times, whatever the environment of the tests.
+        unsetenv("SOURCE_DATE_EPOCH");
         source = TempFolder("tree");
         WriteTree(source + "/arbre", false);
     }
@@ -216,6 +218,48 @@ TEST_F(RoundTrip, OurBuilderFromFolders) {
         prefixed["arbre/"] = TreeNode{true};
         EXPECT_EQ("", TreeDifferences(prefixed, InUtf8(StubTree(sfx, variant.name, variant.input))));
     }
+}
+
+// Exact times in any time zone: files with odd seconds, packed by our
+// builder in one time zone and by Info-ZIP zip (extended timestamps
+// included), extracted in two others by the stub and by Info-ZIP unzip from
+// the same files: every time equals the source's, to the second.
+TEST_F(RoundTrip, ExactTimesInAnyTimeZone) {
+    std::string from = TempFolder("times") + "/heures";
+    mkdir(from.c_str(), 0755);
+    mkdir((from + "/sous").c_str(), 0755);
+    int64_t when = 1700000001;
+    for (const char* name : {"un.txt", "sous/deux.bin", "sous/trois.txt"}) {
+        WriteFileBytes(from + "/" + name, Prose(4000, (uint32_t)when));
+        SetTime(from + "/" + name, (time_t)when);
+        when += 86400 * 150 + 3601;  // across a change of summer time
+    }
+    auto source = ReadTree(from);
+    std::map<std::string, TreeNode> expected;
+    for (auto& [path, node] : source) expected["heures/" + path] = node;
+    expected["heures/"] = TreeNode{true};
+
+    const char* previous = getenv("TZ");
+    std::string saved = previous ? previous : "";
+    setenv("TZ", "JST-9", 1);
+    std::string made = TempFolder("times-made") + "/setup";
+    ASSERT_EQ(0, RunProgram({kMake, "-o", made, from}).exitCode);
+    std::string zip = TempFolder("times-zip") + "/archive.zip";
+    ASSERT_EQ(0, RunProgram({"/usr/bin/zip", "-q", "-r", zip, "heures"}, "", 120, from + "/..").exitCode);
+    std::string fromZip = MakeFromZip(zip, "times-zip");
+
+    for (const char* zone : {"CET-1CEST,M3.5.0,M10.5.0/3", "EST5EDT,M3.2.0,M11.1.0"}) {
+        SCOPED_TRACE(zone);
+        setenv("TZ", zone, 1);
+        auto unzipped = UnzipTree(made, "times-unzip-made");
+        EXPECT_EQ("", TreeDifferences(expected, unzipped));
+        EXPECT_EQ("", TreeDifferences(unzipped, StubTree(made, "times-stub-made")));
+        auto unzippedZip = UnzipTree(zip, "times-unzip-zip");
+        EXPECT_EQ("", TreeDifferences(expected, unzippedZip));
+        EXPECT_EQ("", TreeDifferences(unzippedZip, StubTree(fromZip, "times-stub-zip")));
+    }
+    if (previous) setenv("TZ", saved.c_str(), 1);
+    else unsetenv("TZ");
 }
 
 }  // namespace

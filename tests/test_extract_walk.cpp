@@ -131,6 +131,68 @@ TEST(Walk, ExtractsEveryKindOfEntryAndCountsFilesOnly) {
     EXPECT_EQ(EntryTime(), ModifiedTime(run.folder + "/a/b/c.txt"));
 }
 
+// An extra block: id, data size (the data's own length unless given), data.
+std::string ExtraBlock(uint16_t id, const std::string& data, int size = -1) {
+    uint32_t length = size < 0 ? (uint32_t)data.size() : (uint32_t)size;
+    std::string out = {(char)(id & 0xFF), (char)(id >> 8), (char)(length & 0xFF), (char)(length >> 8)};
+    return out + data;
+}
+
+std::string Le32Bytes(uint32_t value) {
+    return {(char)value, (char)(value >> 8), (char)(value >> 16), (char)(value >> 24)};
+}
+
+// The extended timestamp block: flags, then the times it announces.
+std::string Stamp(uint8_t flags, const std::vector<int32_t>& times, int size = -1) {
+    std::string data(1, (char)flags);
+    for (int32_t t : times) data += Le32Bytes((uint32_t)t);
+    return ExtraBlock(0x5455, data, size);
+}
+
+// The local extra field: the extended timestamp gives the exact time in UTC
+// when it is whole and announces the modification time; anything else about
+// the field falls back on the DOS time, and never derails the walk.
+TEST(Walk, ExtendedTimestampInTheLocalExtraField) {
+    const int32_t exact = 1700000001;  // an odd second: the DOS time cannot hold it
+    struct Row {
+        const char* what;
+        std::string extra;
+        bool utc;
+        int64_t seconds;
+    } rows[] = {
+        {"modification time alone", Stamp(1, {exact}), true, exact},
+        {"with access and creation times", Stamp(7, {exact, 5, 6}), true, exact},
+        {"after another block", ExtraBlock(0x000A, std::string(32, '\x01')) + Stamp(1, {exact}), true, exact},
+        {"before a block of no data", Stamp(1, {exact}) + ExtraBlock(0x7075, ""), true, exact},
+        {"before 1970", Stamp(1, {-86400}), true, -86400},
+        {"only an access time", Stamp(2, {exact}), false, 0},
+        {"data too short for the time", Stamp(1, {}) + "\x01\x02\x03\x04", false, 0},
+        {"block longer than the field", Stamp(1, {exact}, 9), false, 0},
+        {"size reaching past the field", ExtraBlock(0x000A, "", 0xFFFF) + Stamp(1, {exact}), false, 0},
+        {"three stray bytes", "UT\x05", false, 0},
+        {"stray bytes after the block", Stamp(1, {exact}) + "\x01\x02", true, exact},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ZipItem stamped = Item("stamped.txt", Text(3000));
+        stamped.extra = row.extra;
+        std::string folder = TempFolder("stamp");
+        std::string sfx = MakeSfx(folder + ".sfx", ZipBytes({stamped, Item("next.txt", "next", 0)}));
+        PrepareInProcess(sfx);
+        EXPECT_EQ(0u, RunSfxMain(" -auto " + folder));
+        RestoreRealPlatform();
+        EXPECT_TRUE(BoxTexts().empty());
+        ASSERT_EQ(2u, fake.fileTimes.size());
+        EXPECT_EQ(row.utc, fake.fileTimes[0].utc);
+        EXPECT_EQ(row.utc ? row.seconds : EntryTime(), ModifiedTime(folder + "/stamped.txt"));
+        EXPECT_EQ(Text(3000), ReadFileBytes(folder + "/stamped.txt"));
+        // The next entry starts where the field ends, and keeps no stale time.
+        EXPECT_EQ("next", ReadFileBytes(folder + "/next.txt"));
+        EXPECT_FALSE(fake.fileTimes[1].utc);
+        EXPECT_EQ(EntryTime(), ModifiedTime(folder + "/next.txt"));
+    }
+}
+
 struct FailureRow {
     const char* what;
     std::function<std::string()> zip;
@@ -185,6 +247,13 @@ TEST(Walk, FailuresEndTheRunWithTheirMessage) {
          {"first.txt"}, {}},
         {"name cut short", [&] { return LocalEntryBytes(Item("long-name.txt", "x")).substr(0, 36); }, MSG_READ_ERROR,
          " <1>", {}, {}},
+        {"extra field cut short",
+         [&] {
+             ZipItem cut = Item("cut.txt", "x", 0);
+             cut.extra = Stamp(1, {1700000001});
+             return LocalEntryBytes(cut).substr(0, 30 + 7 + 6);
+         },
+         MSG_READ_ERROR, " <2>", {"cut.txt"}, {}},
         {"data cut short", [&] { return LocalEntryBytes(Item("cut.txt", Text(9000), 0)).substr(0, 4000); },
          MSG_READ_ERROR, " <2>", {}, {"cut.txt"}},
         {"parent folder in a name", [&] { return ZipBytes({Item("first.txt", "first"), Item("sub/../../x.txt", "x")}); },

@@ -31,6 +31,15 @@ enum : uint32_t {
     kPasswordMessageArea = 300,
 };
 
+// The extended timestamp extra block: a flags byte, then the times it
+// announces as signed 32-bit UTC seconds, the modification time first.
+enum : uint32_t {
+    kExtraBlockHeader = 4,   // id and data size
+    kExtraTimestampId = 0x5455,
+    kTimestampModified = 0x01,
+    kTimestampPrefix = 5,    // flags byte and modification time
+};
+
 enum : uint16_t {
     kFlagEncrypted = 0x0001,
     kFlagDescriptor = 0x0008,
@@ -89,6 +98,36 @@ void DecodeLocalHeader(const uint8_t* bytes) {
     header->uncompressedSize = Le32(bytes + 18);
     header->nameLength = Le16(bytes + 22);
     header->extraLength = Le16(bytes + 24);
+}
+
+// The local extra field, block by block, straight from the file: only the
+// first bytes of an extended timestamp block are read, everything else is
+// passed over. Blocks are bounded by the field's own length; a block that
+// claims more than is left, and whatever follows it, is passed over unread.
+// A short read ends the parsing: the file then stands at its end, where the
+// next read reports the cut, as it would after a seek over the field.
+void ReadExtraField(uint32_t length) {
+    state.entryHasUtcTime = 0;
+    state.entryUtcTime = 0;
+    while (length >= kExtraBlockHeader) {
+        uint8_t block[kExtraBlockHeader];
+        length -= kExtraBlockHeader;
+        if (!ReadRecord(block, kExtraBlockHeader)) return;
+        uint32_t size = Le16(block + 2);
+        if (size > length) break;
+        length -= size;
+        if (Le16(block) == kExtraTimestampId && size >= kTimestampPrefix) {
+            uint8_t stamp[kTimestampPrefix];
+            size -= kTimestampPrefix;
+            if (!ReadRecord(stamp, kTimestampPrefix)) return;
+            if (stamp[0] & kTimestampModified) {
+                state.entryUtcTime = (int32_t)Le32(stamp + 1);
+                state.entryHasUtcTime = 1;
+            }
+        }
+        SeekForward(size);
+    }
+    SeekForward(length);
 }
 
 // Headers this walk cannot extract faithfully end the run with message 31
@@ -258,7 +297,7 @@ void ExtractEntry() {
 
     if (state.localHeader.nameLength > kMaxNameLength) FatalError(MessageText(MSG_NAME_TOO_LONG));
     ReadExact(state.localHeader.nameLength, state.entryName);
-    SeekForward(state.localHeader.extraLength);
+    ReadExtraField(state.localHeader.extraLength);
 
     CheckEntryHeader();
     CheckEntryNameSafe();

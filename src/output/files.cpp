@@ -157,9 +157,15 @@ uint16_t ClampDosDate(uint16_t date) {
 
 }  // namespace
 
-// The entry's date and time, clamped field by field, as the creation,
-// access and write times of outputFile. Always succeeds.
+// The entry's time as the creation, access and write times of outputFile:
+// the UTC seconds of its extended timestamp when the local header carries
+// one, else its DOS date and time clamped field by field and taken as local
+// time. Always succeeds.
 void SetOutputFileTime() {
+    if (state.entryHasUtcTime) {
+        sfxPlatform.setFileTimeUtc(state.outputFile, state.entryUtcTime);
+        return;
+    }
     sfxPlatform.setFileTime(state.outputFile, ClampDosDate(state.localHeader.modDate),
                             ClampDosTime(state.localHeader.modTime));
 }

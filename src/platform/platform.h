@@ -77,6 +77,8 @@ struct SfxPlatform {
     void (*closeFile)(FileHandle file);
     // Creation, access and write times from a DOS date and time taken as local time.
     void (*setFileTime)(FileHandle file, uint16_t dosDate, uint16_t dosTime);
+    // Creation, access and write times from seconds since 1970-01-01 00:00 UTC.
+    void (*setFileTimeUtc)(FileHandle file, int64_t unixSeconds);
 
     // Names and folders.
     // First match of path: its name (260 bytes + zero) and attributes; 1 when found.

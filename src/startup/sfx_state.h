@@ -155,6 +155,8 @@ struct SfxState {
 
     // The extraction run (archive/)
     LocalFileHeader localHeader;             // current entry's local header
+    uint8_t entryHasUtcTime;                 // the local extra field gave entryUtcTime
+    int64_t entryUtcTime;                    // modification time, seconds since 1970 UTC (extended timestamp)
     uint8_t entryEncrypted;                  // bit 0 of the last local header (SFXF_ENCRYPTED before the first)
     uint8_t entryHasDescriptor;              // bit 3 of the last local header
     char entryName[kEntryNameCapacity];      // name as stored, then the output path (output/)

@@ -19,7 +19,7 @@ const char kMemoryRoot[] = "/kvsfx-fuzz-memory";
 // Every entry of the seam that reaches files, folders or the current folder
 // has a memory version below. A new entry must get one too (or be shown to
 // touch no file) before this count is raised.
-static_assert(sizeof(SfxPlatform) == 30 * sizeof(void*),
+static_assert(sizeof(SfxPlatform) == 33 * sizeof(void*),
               "the platform seam has new entries: give those that touch files a memory version in BeginMemoryRun");
 
 namespace {
@@ -140,12 +140,43 @@ FileHandle Create(const std::string& normal) {
     return NewHandle(node.data, true);
 }
 
+// Output files are new files only: nothing that has the name is opened.
 FileHandle MemoryCreateFile(const char* path) {
     const std::string normal = Normal(path);
     // Only the destination receives files during a run.
     if (state.extracting && !normal.empty() && !Inside(normal, Destination()))
         Finding(std::string("a file created outside the destination ") + state.destFolder + ": " + path);
+    if (disk.nodes.count(normal)) return 0;
     return Create(normal);
+}
+
+// A complete file takes its name: it replaces a file, never a folder.
+int MemoryReplaceFile(const char* from, const char* to) {
+    const std::string source = Normal(from), target = Normal(to);
+    if (state.extracting && !target.empty() && !Inside(target, Destination()))
+        Finding(std::string("a file renamed outside the destination ") + state.destFolder + ": " + to);
+    auto found = disk.nodes.find(source);
+    if (source.empty() || target.empty() || found == disk.nodes.end() || found->second.folder || IsFolder(target) ||
+        !IsFolder(Parent(target)))
+        return 0;
+    if (source == target) return 1;
+    Node moved = found->second;
+    disk.nodes.erase(found);
+    auto replaced = disk.nodes.find(target);
+    if (replaced != disk.nodes.end()) {
+        disk.stored -= replaced->second.data->size();
+        disk.nodes.erase(replaced);
+    }
+    disk.nodes[target] = moved;
+    return 1;
+}
+
+int MemoryDeleteFile(const char* path) {
+    auto found = disk.nodes.find(Normal(path));
+    if (found == disk.nodes.end() || found->second.folder) return 0;
+    disk.stored -= found->second.data->size();
+    disk.nodes.erase(found);
+    return 1;
 }
 
 FileHandle MemoryCreateReport(const char* path) { return Create(Normal(path)); }
@@ -196,6 +227,7 @@ void MemoryCloseFile(FileHandle file) {
 }
 
 void MemorySetFileTime(FileHandle file, uint16_t, uint16_t) { Find(file); }
+void MemorySetFileTimeUtc(FileHandle file, int64_t) { Find(file); }
 
 int MemoryFindFile(const char* path, char* foundName, uint32_t* attributes) {
     const std::string normal = Normal(path);
@@ -259,6 +291,9 @@ void BeginMemoryRun(const std::string& stdinText) {
     sfxPlatform.seekFile = MemorySeekFile;
     sfxPlatform.closeFile = MemoryCloseFile;
     sfxPlatform.setFileTime = MemorySetFileTime;
+    sfxPlatform.setFileTimeUtc = MemorySetFileTimeUtc;
+    sfxPlatform.replaceFile = MemoryReplaceFile;
+    sfxPlatform.deleteFile = MemoryDeleteFile;
     sfxPlatform.findFile = MemoryFindFile;
     sfxPlatform.makeFolder = MemoryMakeFolder;
     sfxPlatform.setCurrentFolder = MemorySetCurrentFolder;

@@ -57,6 +57,28 @@ bool IsPathSeparator(char c) {
 #endif
 }
 
+// Days since 1970 to the civil date of the Gregorian calendar, counted in
+// 400-year eras that start on 1 March.
+void UtcDosDateTime(int64_t unixTime, uint16_t* date, uint16_t* time) {
+    const int64_t kYear1980 = 315532800, kYear2108 = 4354819200LL;
+    if (unixTime < kYear1980 || unixTime >= kYear2108) {
+        *date = unixTime < kYear1980 ? kFirstDosDate : kLastDosDate;
+        *time = unixTime < kYear1980 ? 0 : kLastDosTime;
+        return;
+    }
+    const int64_t seconds = unixTime % 86400;
+    const int64_t days = unixTime / 86400 + 719468;  // from 0000-03-01
+    const int64_t era = days / 146097, dayOfEra = days % 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;  // 0 is March
+    const int64_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+    const int64_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+    const int64_t year = era * 400 + yearOfEra + (month <= 2 ? 1 : 0);
+    *date = (uint16_t)(((year - 1980) << 9) | (month << 5) | day);
+    *time = (uint16_t)(((seconds / 3600) << 11) | ((seconds / 60 % 60) << 5) | (seconds % 60 / 2));
+}
+
 std::string FolderOf(const std::string& path) {
     const size_t start = NameStart(path);
     if (start == 0) return ".";

@@ -177,6 +177,9 @@ void EnsureFolder(const std::string& path);
 // Local time of a modification time, as DOS date and time words (1980 to
 // 2107; earlier times become 1 January 1980, later ones the last 2107 value).
 void DosDateTime(int64_t unixTime, uint16_t* date, uint16_t* time);
+// The same in UTC, whatever the time zone of this machine: the words then
+// come out the same wherever the file is made.
+void UtcDosDateTime(int64_t unixTime, uint16_t* date, uint16_t* time);
 
 }  // namespace kvmake
 

@@ -27,19 +27,8 @@ struct EndRecord {
 
 // Drops Zip64 extra blocks: every size and offset of the entry fits in its
 // 32-bit field, so they only repeat them. A malformed extra field is kept as
-// it is (the stub steps over it unread).
-std::string WithoutZip64Extra(const std::string& extra) {
-    std::string kept;
-    size_t at = 0;
-    while (at + 4 <= extra.size()) {
-        const uint8_t* block = (const uint8_t*)extra.data() + at;
-        const size_t length = 4 + Get16(block + 2);
-        if (at + length > extra.size()) return extra;
-        if (Get16(block) != kZip64ExtraId) kept.append(extra, at, length);
-        at += length;
-    }
-    return at == extra.size() ? kept : extra;
-}
+// it is (the stub passes over what it cannot parse).
+std::string WithoutZip64Extra(const std::string& extra) { return WithoutExtraBlocks(extra, kZip64ExtraId); }
 
 class ZipReader {
 public:

@@ -120,6 +120,20 @@ private:
     std::vector<File> files_;
 };
 
+// The entry's time: the file's own, or the one --date sets. The DOS words of
+// a set date are in UTC so that the output does not depend on the time zone
+// of the machine that makes it; the extended timestamp holds the exact time
+// for every reader that knows it.
+void SetEntryTime(ArchiveEntry& entry, int64_t modified, int64_t date) {
+    if (date >= 0) UtcDosDateTime(date, &entry.modDate, &entry.modTime);
+    else DosDateTime(modified, &entry.modDate, &entry.modTime);
+    const std::string stamp = TimestampExtra(date >= 0 ? date : modified);
+    entry.localExtra = WithoutExtraBlocks(entry.localExtra, kExtraTimestampId) + stamp;
+    entry.centralExtra = WithoutExtraBlocks(entry.centralExtra, kExtraTimestampId) + stamp;
+    if (entry.localExtra.size() > 0xFFFF || entry.centralExtra.size() > 0xFFFF)
+        Refuse("the extra field of " + Quoted(entry.shownName) + " leaves no room for its time");
+}
+
 // Writes the entries of an input zip.
 void WriteZipInput(ArchiveWriter& writer, const std::string& path, const Options& options,
                    const EntrySettings& base) {
@@ -142,6 +156,17 @@ void WriteZipInput(ArchiveWriter& writer, const std::string& path, const Options
     for (CopiedEntry& copied : zip.entries) {
         const uint32_t size = copied.entry.compressedSize;
         VerifyEntryData(copied.entry, file.data() + copied.dataOffset, path);
+        // A zip's entries keep their times unless --date sets them. The DOS
+        // time of an entry encrypted with a descriptor stays: its high byte
+        // checks the password.
+        if (options.date >= 0) {
+            const uint16_t kept = copied.entry.modTime, keptDate = copied.entry.modDate;
+            SetEntryTime(copied.entry, 0, options.date);
+            if ((copied.entry.flags & kFlagEncrypted) && (copied.entry.flags & kFlagDescriptor)) {
+                copied.entry.modTime = kept;
+                copied.entry.modDate = keptDate;
+            }
+        }
         writer.addCopiedEntry(std::move(copied.entry), file.data() + copied.dataOffset, settings);
         settings.progressBase += size;
     }
@@ -171,7 +196,7 @@ void WriteTreeInput(ArchiveWriter& writer, const Options& options, const OutputF
         ArchiveEntry entry;
         entry.name = item.name;
         entry.shownName = item.shownName;
-        DosDateTime(item.modified, &entry.modDate, &entry.modTime);
+        SetEntryTime(entry, item.modified, options.date);
         entry.externalAttributes = item.folder ? 0x10 : 0x20;  // MS-DOS folder / archive attributes
         if (item.folder) {
             writer.addFolder(std::move(entry));

@@ -1,9 +1,31 @@
 #include "options.h"
 
+#include <stdlib.h>
+
 #include "build_error.h"
 #include "spanned_set.h"
 
 namespace kvmake {
+
+namespace {
+
+// Seconds since 1970 UTC as decimal digits, up to the last second the
+// extended timestamp holds (2038-01-19 03:14:07).
+int64_t ParseEpoch(const std::string& text, const std::string& what) {
+    const int64_t kLast = 2147483647;
+    int64_t value = 0;
+    bool valid = !text.empty() && text.size() <= 10;
+    for (char c : text) {
+        if (c < '0' || c > '9') valid = false;
+        else value = value * 10 + (c - '0');
+    }
+    if (!valid || value > kLast)
+        UsageError(what + " is a count of seconds since 1970-01-01 00:00 UTC, from 0 to 2147483647 (2038), not " +
+                   Quoted(text));
+    return value;
+}
+
+}  // namespace
 
 Options ParseOptions(int argc, char** argv) {
     Options options;
@@ -80,9 +102,13 @@ Options ParseOptions(int argc, char** argv) {
                               : word == "--test" ? InspectMode::Test
                                                  : InspectMode::Extract;
             options.inspected = value();
-        } else UsageError("unknown option " + Quoted(word) + " (kvsfx-make --help lists them)");
+        } else if (word == "--date") options.date = ParseEpoch(value(), "--date");
+        else UsageError("unknown option " + Quoted(word) + " (kvsfx-make --help lists them)");
     }
     if (options.help) return options;
+    const char* sourceDate = getenv("SOURCE_DATE_EPOCH");
+    if (options.date < 0 && sourceDate != nullptr && sourceDate[0] != 0)
+        options.date = ParseEpoch(sourceDate, "SOURCE_DATE_EPOCH");
     if (options.inspect != InspectMode::None) {
         if (!options.output.empty()) UsageError("--list, --test and --extract write no self-extracting file: drop -o");
         const size_t wanted = options.inspect == InspectMode::Extract ? 1 : 0;
@@ -116,7 +142,8 @@ INPUT is either one zip archive (a name ending in .zip), whose entries are
 carried as they are, or any number of files and folders, which are
 compressed into the file. Folders are stored with everything inside them,
 under their own name: "kvsfx-make -o setup.exe dist" extracts as dist\...
-Empty folders are kept. Each file keeps its modification time. Names are
+Empty folders are kept. Each file keeps its modification time, to the
+second and whatever the time zones of both machines. Names are
 stored in the Windows-1252 code page; a name with characters outside it
 (Greek, Cyrillic, Chinese...) is refused, as are names Windows cannot create.
 
@@ -219,6 +246,21 @@ Reading a self-extracting file (made for Windows or Linux) without running it:
                          with --overwrite.
   These exit with 0 when the file is sound (and extracted), 2 when it is
   damaged or refused, 1 on an internal failure.
+
+Reproducible output:
+  --date SECONDS         Give every entry this time, in seconds since
+                         1970-01-01 00:00 UTC (up to 2147483647, in 2038).
+                         The SOURCE_DATE_EPOCH environment variable does the
+                         same when --date is not given. The DOS date and time
+                         of the entries are then written in UTC, so that the
+                         output does not depend on this machine's time zone.
+                         The same inputs and options always give the same
+                         bytes: inputs are taken in the order given, each
+                         folder's content sorted by name (whatever order the
+                         system lists it in), and nothing of the build's own
+                         time is written. The one exception is --password:
+                         its encryption headers are random, so each protected
+                         file differs.
 
   -h, --help             Show this text.
 

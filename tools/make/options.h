@@ -35,6 +35,9 @@ struct Options {
     std::vector<std::string> inputs;  // with --extract: the destination folder
     InspectMode inspect = InspectMode::None;
     std::string inspected;  // the self-extracting file read by --list, --test or --extract
+    // Every entry's time, seconds since 1970 UTC: --date, else the
+    // SOURCE_DATE_EPOCH environment variable; -1: each file's own.
+    int64_t date = -1;
 };
 
 // Parses argv; UsageError on a mistake.

@@ -1,6 +1,31 @@
 #include "zip_records.h"
 
+#include <stdint.h>
+
 namespace kvmake {
+
+std::string TimestampExtra(int64_t unixTime) {
+    if (unixTime < INT32_MIN || unixTime > INT32_MAX) return std::string();
+    std::string out;
+    Put16(out, kExtraTimestampId);
+    Put16(out, 5);
+    out.push_back('\x01');  // the modification time follows
+    Put32(out, (uint32_t)(int32_t)unixTime);
+    return out;
+}
+
+std::string WithoutExtraBlocks(const std::string& extra, uint16_t id) {
+    std::string kept;
+    size_t at = 0;
+    while (at + 4 <= extra.size()) {
+        const uint8_t* block = (const uint8_t*)extra.data() + at;
+        const size_t length = 4 + Get16(block + 2);
+        if (at + length > extra.size()) return extra;
+        if (Get16(block) != id) kept.append(extra, at, length);
+        at += length;
+    }
+    return at == extra.size() ? kept : extra;
+}
 
 std::string LocalHeaderBytes(const ArchiveEntry& entry) {
     std::string out;

@@ -77,6 +77,16 @@ inline void Put32(std::string& out, uint32_t value) {
 inline uint32_t Get16(const uint8_t* p) { return (uint32_t)p[0] | ((uint32_t)p[1] << 8); }
 inline uint32_t Get32(const uint8_t* p) { return Get16(p) | (Get16(p + 2) << 16); }
 
+// The extended timestamp extra block: a flags byte announcing the
+// modification time, then that time as signed 32-bit seconds since 1970 UTC.
+// The same 9 bytes serve the local and the central header. Empty for a time
+// the block cannot hold.
+const uint16_t kExtraTimestampId = 0x5455;
+std::string TimestampExtra(int64_t unixTime);
+// extra without its blocks of the given id; a malformed field (a block that
+// runs past its end) is kept as it is.
+std::string WithoutExtraBlocks(const std::string& extra, uint16_t id);
+
 std::string LocalHeaderBytes(const ArchiveEntry& entry);
 std::string DescriptorBytes(const ArchiveEntry& entry);
 std::string CentralHeaderBytes(const ArchiveEntry& entry);

@@ -198,6 +198,14 @@ void PosixSetFileTime(FileHandle file, uint16_t dosDate, uint16_t dosTime) {
     futimens(ToDescriptor(file), times);
 }
 
+void PosixSetFileTimeUtc(FileHandle file, int64_t unixSeconds) {
+    struct timespec times[2];
+    times[0].tv_sec = (time_t)unixSeconds;
+    times[0].tv_nsec = 0;
+    times[1] = times[0];
+    futimens(ToDescriptor(file), times);
+}
+
 int PosixFindFile(const char* path, char* foundName, uint32_t* attributes) {
     char native[kNativePathCapacity];
     if (!NativePath(path, native)) return 0;
@@ -480,6 +488,7 @@ uint32_t PosixRunCommand(const char* line) {
 SfxPlatform sfxPlatform = {
     PosixOpenFile,        PosixCreateNewFile,    PosixCreateFile,      PosixReadFile,
     PosixWriteFile,       PosixSeekFile,         PosixCloseFile,       PosixSetFileTime,
+    PosixSetFileTimeUtc,
     PosixFindFile,        PosixMakeFolder,       PosixSetCurrentFolder, PosixCurrentFolder,
     PosixModuleFileName,  PosixWindowsFolder,    PosixDriveType,       PosixVolumeLabel,
     PosixEnvironment,     PosixAllocate,         PosixRelease,         PosixSystemVersion,

@@ -86,6 +86,17 @@ void SetDosTimes(FileHandle file, uint16_t dosDate, uint16_t dosTime) {
     SetFileTime((HANDLE)file, &universal, &universal, &universal);
 }
 
+// UTC seconds are already what the file system keeps: no local time comes
+// into it. FILETIME counts 100 ns intervals from 1601-01-01.
+void SetUtcTimes(FileHandle file, int64_t unixSeconds) {
+    const int64_t kIntervalsTo1970 = 116444736000000000LL;
+    uint64_t intervals = (uint64_t)(unixSeconds * 10000000LL + kIntervalsTo1970);
+    FILETIME universal;
+    universal.dwLowDateTime = (DWORD)intervals;
+    universal.dwHighDateTime = (DWORD)(intervals >> 32);
+    SetFileTime((HANDLE)file, &universal, &universal, &universal);
+}
+
 static_assert(kAttributeFolder == FILE_ATTRIBUTE_DIRECTORY && kAttributeReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT,
               "attributes are the system's");
 
@@ -207,6 +218,7 @@ SfxPlatform sfxPlatform = {
     .seekFile = Seek,
     .closeFile = Close,
     .setFileTime = SetDosTimes,
+    .setFileTimeUtc = SetUtcTimes,
     .findFile = FindFirst,
     .makeFolder = MakeFolder,
     .setCurrentFolder = SetCurrentFolder,

@@ -1,8 +1,10 @@
 // The main dialog on the terminal. It shows what the dialog shows (title,
 // explanation line, destination folder, the overwrite check box) and offers
 // the dialog's commands under the template's own labels; a command is
-// chosen by its number or its label. Browsing becomes typing a folder. At
-// the end of input the dialog closes, as Escape closes it.
+// chosen by its number or its label, and an empty line (Enter) chooses the
+// default button, marked with a star: Unzip, and Close once Unzip has been
+// pressed, as in the dialog. Browsing becomes typing a folder. At the end of
+// input the dialog closes, as Escape closes it.
 #include <stdio.h>
 
 #include "codec/codec.h"
@@ -27,6 +29,8 @@ char dialogMark;
 
 struct TerminalDialog {
     int closed;
+    int defaultCommand;               // what Enter chooses
+    int statusShown;                  // the status text is on the screen since the dialog was last drawn
     char status[kMessageBufferSize];  // the status line's current text
 };
 TerminalDialog dialog;
@@ -35,9 +39,12 @@ const uint8_t* MainTemplate() { return (const uint8_t*)MessageText(MSG_MAIN_DIAL
 
 void Label(int id, char* label) { TemplateItemText(MainTemplate(), kMainTemplateCopySize, id, label, kLabelCapacity); }
 
+// A new status text is printed at once; the commands below it do not
+// repeat it until the dialog is drawn anew.
 void SetStatus(const char* text) {
     CopyText(dialog.status, sizeof dialog.status, text);
     if (text[0] != 0) StatusLineShow(text);
+    dialog.statusShown = 1;
 }
 
 int LowerAscii(int c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
@@ -62,6 +69,7 @@ void FormatTitle(char* title, uint32_t capacity) {
 // The dialog's fixed part: title, explanation line, destination and the
 // overwrite setting.
 void ShowHeader() {
+    dialog.statusShown = 0;
     char text[kTitleCapacity];
     FormatTitle(text, sizeof text);
     fputc('\n', stdout);
@@ -87,13 +95,15 @@ void ShowCommands() {
     fputc('\n', stdout);
     for (uint32_t i = 0; i < kCommandCount; i++) {
         Label(kCommands[i], label);
+        const char* mark = kCommands[i] == dialog.defaultCommand ? "*" : "";
         if (kCommands[i] == kItemOverwrite) fprintf(stdout, "  %u  [%c] %s\n", i + 1, state.overwriteAll ? 'x' : ' ', label);
-        else fprintf(stdout, "  %u  %s\n", i + 1, label);
+        else fprintf(stdout, "  %u  %s%s\n", i + 1, label, mark);
     }
-    if (dialog.status[0] != 0) {
+    if (dialog.status[0] != 0 && !dialog.statusShown) {
         fputc('\n', stdout);
         PutTerminalText(stdout, dialog.status);
         fputc('\n', stdout);
+        dialog.statusShown = 1;
     }
     fputs("> ", stdout);
     fflush(stdout);
@@ -127,6 +137,8 @@ void OnBrowse() {
 
 // Unzip, steps 1 to 14 of the dialog's command.
 void OnUnzip() {
+    // 1. Close becomes the default, for good.
+    dialog.defaultCommand = kItemClose;
     // 3. No destination: message 17; the dialog stays, in auto mode too.
     if (state.destFolder[0] == 0) {
         sfxPlatform.messageBox(state.mainDialog, MessageText(MSG_NO_FOLDER), programTitle, kBoxIconError | kBoxOk);
@@ -148,12 +160,18 @@ void OnUnzip() {
         dialog.closed = 1;
         return;
     }
-    // 12, 13.
+    // 12, 13. The count is printed once: by the box, or in auto mode (no
+    // box) as the status line.
     char done[kMessageBufferSize];
     FormatText(done, sizeof done, MessageText(MSG_DONE_COUNT), state.filesExtracted);
-    SetStatus(done);
-    if (!state.autoMode) sfxPlatform.messageBox(state.mainDialog, done, programTitle, kBoxOk);
-    else dialog.closed = 1;
+    if (state.autoMode) {
+        SetStatus(done);
+        dialog.closed = 1;
+        return;
+    }
+    CopyText(dialog.status, sizeof dialog.status, done);
+    dialog.statusShown = 1;
+    sfxPlatform.messageBox(state.mainDialog, done, programTitle, kBoxOk);
 }
 
 void OnCommand(int command) {
@@ -175,6 +193,8 @@ void OnCommand(int command) {
 
 void RunMainDialog() {
     dialog.closed = 0;
+    dialog.defaultCommand = kItemUnzip;
+    dialog.statusShown = 0;
     dialog.status[0] = 0;
     state.extracting = 0;
     ResolveDefaultFolder();
@@ -191,7 +211,7 @@ void RunMainDialog() {
             fputc('\n', stdout);
             break;
         }
-        int command = CommandOf(line);
+        int command = line[0] == 0 ? dialog.defaultCommand : CommandOf(line);
         // A folder typed where a command was expected: what Browse would do.
         if (command == 0 && IsPathSeparator(line[0]) && TextLength(line) < kPathCapacity)
             CopyText(state.destFolder, kPathCapacity, line);
