@@ -253,7 +253,7 @@ TEST(Walk, FailuresEndTheRunWithTheirMessage) {
              cut.extra = Stamp(1, {1700000001});
              return LocalEntryBytes(cut).substr(0, 30 + 7 + 6);
          },
-         MSG_READ_ERROR, " <2>", {"cut.txt"}, {}},
+         MSG_READ_ERROR, " <2>", {}, {"cut.txt"}},
         {"data cut short", [&] { return LocalEntryBytes(Item("cut.txt", Text(9000), 0)).substr(0, 4000); },
          MSG_READ_ERROR, " <2>", {}, {"cut.txt"}},
         {"parent folder in a name", [&] { return ZipBytes({Item("first.txt", "first"), Item("sub/../../x.txt", "x")}); },
