@@ -111,6 +111,11 @@ struct SfxPlatform {
     int (*archiverCommand)(char* buffer, uint32_t capacity);
     int (*shiftHeld)();                        // the Shift key is down
     uint32_t (*runCommand)(const char* line);  // WinExec: above 31 on success
+    // Starts the program file at path, without a shell, with commandLine
+    // (its own name first, then its arguments, as Windows hands them over)
+    // and folder as its current folder, and waits for its end. 1 with its
+    // exit code in *exitCode; 0 when it could not be started.
+    int (*startProgram)(const char* path, const char* commandLine, const char* folder, uint32_t* exitCode);
 };
 
 extern SfxPlatform sfxPlatform;

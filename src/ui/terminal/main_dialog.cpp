@@ -8,6 +8,7 @@
 #include "codec/codec.h"
 #include "output/output.h"
 #include "resources/messages.h"
+#include "startup/program_start.h"
 #include "startup/sfx_state.h"
 #include "startup/text.h"
 #include "ui/terminal/terminal.h"
@@ -71,6 +72,11 @@ void ShowHeader() {
     FormatIntro(intro, sizeof intro);
     PutTerminalText(stdout, intro);
     fputs("\n\n", stdout);
+    FormatProgramNotice(intro, sizeof intro);
+    if (intro[0] != 0) {
+        PutTerminalText(stdout, intro);
+        fputs("\n\n", stdout);
+    }
     char label[kLabelCapacity];
     Label(kItemFolderLabel, label);
     fputs(label, stdout);
@@ -152,7 +158,8 @@ void OnUnzip() {
     char done[kMessageBufferSize];
     FormatText(done, sizeof done, MessageText(MSG_DONE_COUNT), state.filesExtracted);
     SetStatus(done);
-    if (!state.autoMode) sfxPlatform.messageBox(state.mainDialog, done, programTitle, kBoxOk);
+    // The creator's program follows at once, as in automatic mode.
+    if (!state.autoMode && !state.programPending) sfxPlatform.messageBox(state.mainDialog, done, programTitle, kBoxOk);
     else dialog.closed = 1;
 }
 
