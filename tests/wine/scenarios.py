@@ -465,6 +465,7 @@ def scenario_run(session):
     program = session.start(sfx)
     dialog = session.wait_window(session_title(sfx))
     expect(any('paquet/bin/setup.exe sera exécuté' in i.text for i in dialog.items), 'no notice in %r' % dialog)
+    session.screenshot('run-dialog')
     session.key('Return')
     expect(session.finish(program) == 3, 'exit code %s after Unzip' % program.returncode)
     expect(os.path.exists(os.path.join(target, 'ran.txt')), 'not started after Unzip')
