@@ -13,3 +13,6 @@ kvsfx_test(test_extract_links test_extract_links.cpp ${KVSFX_EXTRACT_SUPPORT})
 add_dependencies(test_extract_links kvsfx)
 set_tests_properties(test_extract_roundtrip test_extract_terminal PROPERTIES TIMEOUT 600)
 kvsfx_test(test_extract_ui test_extract_ui.cpp ${KVSFX_EXTRACT_SUPPORT})
+# The program started after a run, through the builder and the Linux stub.
+kvsfx_test(test_program_start test_program_start.cpp ${KVSFX_EXTRACT_SUPPORT})
+add_dependencies(test_program_start kvsfx kvsfx-make)

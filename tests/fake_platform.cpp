@@ -157,6 +157,11 @@ uint32_t FakeRunCommand(const char* line) {
     return fake.runCommandResult;
 }
 
+int FakeStartProgram(const char* path, const char* commandLine, const char* folder, uint32_t* exitCode) {
+    fake.programs.push_back({path, commandLine, folder});
+    return realPlatform.startProgram(path, commandLine, folder, exitCode);
+}
+
 void FakeExitProcess(uint32_t code) {
     fake.exited = true;
     fake.exitCode = code;
@@ -195,6 +200,7 @@ void InstallFakePlatform() {
     sfxPlatform.archiverCommand = FakeArchiverCommand;
     sfxPlatform.shiftHeld = FakeShiftHeld;
     sfxPlatform.runCommand = FakeRunCommand;
+    sfxPlatform.startProgram = FakeStartProgram;
     sfxPlatform.exitProcess = FakeExitProcess;
     ResetSfxState();
     memcpy((void*)&sfxConfigBlock, &pristineBlock, sizeof pristineBlock);

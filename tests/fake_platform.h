@@ -87,6 +87,13 @@ struct FakePlatform {
     bool shiftHeld = false;
     std::vector<std::string> commands;
     uint32_t runCommandResult = 33;
+
+    // Programs started after a run (path, command line, folder), each then
+    // started for real.
+    struct StartedProgram {
+        std::string path, commandLine, folder;
+    };
+    std::vector<StartedProgram> programs;
 };
 
 extern FakePlatform fake;

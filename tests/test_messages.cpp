@@ -141,6 +141,8 @@ TEST_F(Messages, QuotedTextsAreExactAfterLoading) {
              "Kelvra."},
         {39, "Le fichier est endommagé ou tronqué, ou a été modifié depuis sa création. Si vous avez téléchargé ce "
              "fichier, essayez de le récupérer de nouveau."},
+        {40, "Le programme %s sera exécuté après la décompression."},
+        {41, "Impossible d'exécuter le programme «" NBSP "%s" NBSP "»."},
         {45, "Le lecteur %s n'est pas valide, la décompression a été annulée."},
         {48, "Décompresser dans Dossier" NBSP ":\r"},
         {49, "TEMP"},
@@ -170,7 +172,7 @@ TEST_F(Messages, TableLayout) {
     ASSERT_NE(state.messageTable, nullptr);
     EXPECT_EQ(MessageText(0), (const char*)state.messageTable);
     const std::set<int> shown = {0, 1, 2, 4, 5, 6, 7, 8, 9, 10, 11, 13, 16, 17, 21, 22, 27, 28, 29, 30, 31, 32,
-                                 34, 35, 36, 37, 38, 39, 43, 45, 48, 49, 50, 51};
+                                 34, 35, 36, 37, 38, 39, 40, 41, 43, 45, 48, 49, 50, 51};
     for (int i = 0; i < MSG_MAIN_DIALOG; i++) {
         EXPECT_EQ(messageOffsets[i + 1], messageOffsets[i] + strlen(MessageText(i)) + 1) << "entry " << i;
         EXPECT_EQ(shown.count(i) == 1, MessageText(i)[0] != 0) << "entry " << i;
@@ -258,7 +260,7 @@ TEST_F(Messages, DialogTemplates) {
                     {0x50010000, 174, 42, 58, 14, 2, button, u"&Fermer"},
                     {0x50010000, 174, 60, 58, 14, 112, button, u"A &Propos"},
                     {0x50010000, 174, 78, 58, 14, 104, button, u"&Aide"},
-                    {0x50020080, 17, 85, 153, 8, 103, label, u""},
+                    {0x50020080, 6, 85, 162, 16, 103, label, u""},
                     {0x50020081, 0, 104, 230, 8, 109, label, u""},
                     {0x50800000, 6, 101, 218, 12, 201, u"meter", u""}});
 

@@ -43,7 +43,7 @@ if(KVSFX_WIN64_DIR AND Python3_FOUND AND KVSFX_MINGW64_GCC AND KVSFX_XVFB AND KV
 
   # name and hard time limit in seconds
   set(wine_scenarios auto 120 dialog 150 overwrite 150 crc 90 password 120 abort 180 info 90 prompt 120
-      help_about 120 archiver 150)
+      help_about 120 archiver 150 run 240)
   list(LENGTH wine_scenarios count)
   math(EXPR last "${count} - 1")
   foreach(index RANGE 0 ${last} 2)

@@ -24,6 +24,9 @@ void CheckEntryNameSafe();
 // The same with the rules of Windows names (':' and device names) switched
 // on or off; CheckEntryNameSafe uses those of the system it runs on.
 void CheckEntryNameSafeFor(int windowsRules);
+// 1 when a component of name is "..", or, with windowsRules, when name
+// holds a ':' or a device name: joined under a folder, it would leave it.
+int NameLeavesFolder(const char* name, int windowsRules);
 void BuildOutputPath();
 void CreateFolders();
 

@@ -165,14 +165,20 @@ void CheckEntryNameSafeFor(int windowsRules) {
         const char* joined = !folder && IsPathSeparator(name[0]) ? name + 1 : name;
         if (IsPathSeparator(joined[0])) RefuseEntryName();
     }
+    if (NameLeavesFolder(name, windowsRules)) RefuseEntryName();
+}
+
+// A '..' component, and with the rules of Windows names a ':' or a device
+// name, would lead a name joined under a folder out of that folder.
+int NameLeavesFolder(const char* name, int windowsRules) {
     const char* component = name;
     for (const char* p = name;; p = sfxPlatform.nextChar(p)) {
-        if (windowsRules && *p == ':') RefuseEntryName();
+        if (windowsRules && *p == ':') return 1;
         if (*p != 0 && !IsPathSeparator(*p)) continue;
         uint32_t length = (uint32_t)(p - component);
-        if (IsParentComponent(component, length, windowsRules)) RefuseEntryName();
-        if (windowsRules && IsDeviceName(component, length)) RefuseEntryName();
-        if (*p == 0) break;
+        if (IsParentComponent(component, length, windowsRules)) return 1;
+        if (windowsRules && IsDeviceName(component, length)) return 1;
+        if (*p == 0) return 0;
         component = p + 1;
     }
 }

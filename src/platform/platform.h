@@ -121,6 +121,12 @@ struct SfxPlatform {
     // there.
     int (*replaceFile)(const char* from, const char* to);
     int (*deleteFile)(const char* path);  // 1 on success
+
+    // Starts the program file at path, without a shell, with commandLine
+    // (its own name first, then its arguments, as Windows hands them over)
+    // and folder as its current folder, and waits for its end. 1 with its
+    // exit code in *exitCode; 0 when it could not be started.
+    int (*startProgram)(const char* path, const char* commandLine, const char* folder, uint32_t* exitCode);
 };
 
 extern SfxPlatform sfxPlatform;

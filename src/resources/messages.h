@@ -35,6 +35,8 @@ enum MessageId : int {
     MSG_IO_ERROR = 37,
     MSG_HELP = 38,
     MSG_FILE_DAMAGED = 39,
+    MSG_WILL_RUN = 40,
+    MSG_CANNOT_RUN = 41,
     MSG_ABOUT = 43,
     MSG_BAD_DRIVE = 45,
     MSG_BROWSE_TITLE = 48,

@@ -143,10 +143,12 @@ void VerifyStubChecksum(uint32_t length, uint32_t expectedCrc, const volatile Sf
     if (state.crc != expectedCrc) HeaderCorruptError();
 }
 
-// Fills destFolder, startupPrompt, customTitle and infoText from the header
-// between headerOffset and archiveStart. A header that is longer than 1256
-// bytes, lies after the archive start, or whose texts do not all end inside
-// it or exceed their capacities, is refused before anything is copied.
+// Fills destFolder, startupPrompt, customTitle, infoText and, with
+// SFXF_RUN_PROGRAM, programLine from the header between headerOffset and
+// archiveStart. A header that is longer than 1256 bytes (and the program
+// text's capacity, when there is one), lies after the archive start, or
+// whose texts do not all end inside it or exceed their capacities, is
+// refused before anything is copied.
 void ReadSfxHeader() {
     const volatile SfxConfigBlock* block = &sfxConfigBlock;
 
@@ -158,13 +160,14 @@ void ReadSfxHeader() {
     uint32_t archiveStart = block->archiveStart;
     if (archiveStart < headerOffset) HeaderCorruptError();
     uint32_t length = archiveStart - headerOffset;
-    if (length > kHeaderMaxSize) HeaderCorruptError();
+    int withProgram = (block->flags & SFXF_RUN_PROGRAM) != 0;
+    if (length > kHeaderMaxSize + (withProgram ? (uint32_t)kProgramLineSize : 0u)) HeaderCorruptError();
 
     // 3. A spanned set keeps the header on its first disk.
     if (state.spanned) ChangeVolume(1, 1);
 
     // 4. Read it whole.
-    char header[kHeaderMaxSize];
+    char header[kHeaderMaxSize + kProgramLineSize];
     if (sfxPlatform.seekFile(state.archiveFile, headerOffset, kSeekSet) != (int64_t)headerOffset) HeaderCorruptError();
     if (sfxPlatform.readFile(state.archiveFile, header, length) != (int32_t)length) HeaderCorruptError();
 
@@ -175,6 +178,10 @@ void ReadSfxHeader() {
     const char* prompt = NextHeaderText(&cursor, kStartupPromptSize);
     const char* title = NextHeaderText(&cursor, kCustomTitleSize);
     const char* info = NextHeaderText(&cursor, kInfoTextSize);
+    // The program to start after a run: only announced by its flag, and
+    // never empty when it is.
+    const char* program = withProgram ? NextHeaderText(&cursor, kProgramLineSize) : "";
+    if (withProgram && program[0] == 0) HeaderCorruptError();
 
     // 5. Default destination.
     CopyText(state.destFolder, sizeof state.destFolder, folder);
@@ -192,6 +199,8 @@ void ReadSfxHeader() {
 
     // 9. The "-info" text.
     CopyText(state.infoText, kInfoTextSize, info);
+
+    CopyText(state.programLine, kProgramLineSize, program);
 }
 
 // The end-of-central-directory record (or a digital signature record) must

@@ -14,6 +14,7 @@
 #include "output/output.h"
 #include "resources/messages.h"
 #include "startup/exe_layout.h"
+#include "startup/program_start.h"
 #include "startup/startup.h"
 #include "startup/text.h"
 #include "ui/ui.h"
@@ -65,6 +66,20 @@ int StartupPromptAccepted() {
     sfxPlatform.release(state.startupPrompt);
     state.startupPrompt = 0;
     return 1;
+}
+
+// The "-info" box: the creator's text, and the program a finished run
+// would start.
+void ShowInfo() {
+    char notice[kMessageBufferSize];
+    FormatProgramNotice(notice, sizeof notice);
+    const char* text = state.infoText;
+    char combined[kInfoTextSize + 2 + kMessageBufferSize];
+    if (notice[0] != 0) {
+        FormatText(combined, sizeof combined, state.infoText[0] != 0 ? "%s\n\n%s" : "%s%s", state.infoText, notice);
+        text = combined;
+    }
+    sfxPlatform.messageBox(0, text, programTitle, kBoxOk);
 }
 
 void ReleaseBlock(char** block) {
@@ -169,7 +184,7 @@ uint32_t SfxMain(void* instance, char* argumentText) {
 
     // 12. "-info" comes before every other use of the command line.
     if (HasInfoOption(argumentText)) {
-        sfxPlatform.messageBox(0, state.infoText, programTitle, kBoxOk);
+        ShowInfo();
         return EndMainSequence();
     }
 
@@ -206,6 +221,10 @@ uint32_t SfxMain(void* instance, char* argumentText) {
 
     // 20. The front-end's main dialog, modal, until the user closes it.
     RunMainDialog();
+
+    // The creator's program, once the dialog has closed after a finished
+    // run: its exit code becomes the stub's.
+    if (state.programPending) StartProgram();
 
     // 21-23.
     return EndMainSequence();

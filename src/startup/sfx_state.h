@@ -24,6 +24,7 @@ enum : uint32_t {
     kCustomTitleSize = 65,          // customTitle: 64 characters + zero
     kInfoTextSize = 512,            // infoText: 511 characters + zero
     kStartupPromptSize = 514,       // startupPrompt block: 513 characters + zero
+    kProgramLineSize = 512,         // programLine: 511 characters + zero
     kHeaderMaxSize = 1256,          // longest SfxHeader
     kWindowSize = 32768,            // the inflater's sliding window
     kWindowAllocation = 32776,      // what start-up allocates for it (last 8 unused)
@@ -79,6 +80,10 @@ enum : uint32_t {
     SFXF_TITLE_IN_DIALOG = 0x40000,
     SFXF_PROMPT_QUESTION = 0x80000,
     SFXF_PROMPT_OKCANCEL = 0x100000,
+    // A sixth header text follows the five: the program to start, with its
+    // arguments, once a run has finished. A stub that does not know the bit
+    // never reads past the fifth text.
+    SFXF_RUN_PROGRAM = 0x1000000,
 };
 
 // Meter progress reaches 100 % at this many bytes; shown at once from this
@@ -138,6 +143,8 @@ struct SfxState {
     uint8_t autoMode;                // extract at once and close (SFXF_AUTO, command line)
     uint8_t overwriteAll;            // replace existing files without asking (SFXF_OVERWRITE_DEFAULT, dialog)
     int exitCode;                    // what SfxMain returns: 0 normal, 2 refused file or failed run
+    char programLine[kProgramLineSize];  // program to start after a finished run, with its arguments; empty: none
+    uint8_t programPending;          // a run finished: programLine starts once the dialog has closed
 
     // Archive input and volumes (archive/)
     FileHandle archiveFile;          // open archive or current volume; 0 when none

@@ -16,8 +16,9 @@ char* CutArgumentText(char* commandLine);
 // 0 normal end, "-info", declined start-up prompt, or a finished run;
 // 2 a refused file or system, a fatal start-up error, a run that did not
 // finish, or an automatic start without a finished run (a declined prompt,
-// no folder, a cancelled password, an -AUTO folder too long); InternalError
-// ends the process itself with 1.
+// no folder, a cancelled password, an -AUTO folder too long); after a
+// finished run with a program to start, that program's exit code, or 2 when
+// it cannot be started; InternalError ends the process itself with 1.
 uint32_t SfxMain(void* instance, char* argumentText);
 
 void ResolveLongModuleName(char* path);

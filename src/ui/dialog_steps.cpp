@@ -76,7 +76,8 @@ void ResolveDefaultFolder() {
 
 // A run that did not finish (an error, an abort, a Cancel at the overwrite
 // question or at a disk prompt) makes the program end with 2; in automatic
-// mode, the finished run is what makes it end with 0.
+// mode, the finished run is what makes it end with 0. A finished run also
+// leaves the creator's program to start once the dialog has closed.
 int RunExtraction() {
     state.bytesDone = 0;
     state.lastMeterBytes = 0;
@@ -84,5 +85,7 @@ int RunExtraction() {
     int result = ExtractArchive();
     if (result != 0) state.exitCode = 2;
     else if (state.autoMode) state.exitCode = 0;
+    // Only a finished run starts the creator's program.
+    state.programPending = result == 0 && state.programLine[0] != 0;
     return result;
 }

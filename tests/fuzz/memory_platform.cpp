@@ -19,7 +19,7 @@ const char kMemoryRoot[] = "/kvsfx-fuzz-memory";
 // Every entry of the seam that reaches files, folders or the current folder
 // has a memory version below. A new entry must get one too (or be shown to
 // touch no file) before this count is raised.
-static_assert(sizeof(SfxPlatform) == 33 * sizeof(void*),
+static_assert(sizeof(SfxPlatform) == 34 * sizeof(void*),
               "the platform seam has new entries: give those that touch files a memory version in BeginMemoryRun");
 
 namespace {
@@ -229,6 +229,14 @@ void MemoryCloseFile(FileHandle file) {
 void MemorySetFileTime(FileHandle file, uint16_t, uint16_t) { Find(file); }
 void MemorySetFileTimeUtc(FileHandle file, int64_t) { Find(file); }
 
+// No program of a fuzzed file is ever started: one inside the destination
+// "cannot start"; one anywhere else is a finding.
+int MemoryStartProgram(const char* path, const char*, const char* folder, uint32_t*) {
+    const std::string normal = Normal(path);
+    if (normal.empty() || !Inside(normal, Normal(folder))) Finding(std::string("a program started outside the destination: ") + path);
+    return 0;
+}
+
 int MemoryFindFile(const char* path, char* foundName, uint32_t* attributes) {
     const std::string normal = Normal(path);
     auto found = disk.nodes.find(normal);
@@ -294,6 +302,7 @@ void BeginMemoryRun(const std::string& stdinText) {
     sfxPlatform.setFileTimeUtc = MemorySetFileTimeUtc;
     sfxPlatform.replaceFile = MemoryReplaceFile;
     sfxPlatform.deleteFile = MemoryDeleteFile;
+    sfxPlatform.startProgram = MemoryStartProgram;
     sfxPlatform.findFile = MemoryFindFile;
     sfxPlatform.makeFolder = MemoryMakeFolder;
     sfxPlatform.setCurrentFolder = MemorySetCurrentFolder;

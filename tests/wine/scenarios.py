@@ -435,6 +435,87 @@ def scenario_docs(session):
     session.finish(program)
 
 
+def build_exit_program():
+    """tests/wine/exit_code.c built with MinGW into WORK; its bytes."""
+    compiler = shutil.which('x86_64-w64-mingw32-gcc')
+    expect(compiler is not None, 'x86_64-w64-mingw32-gcc is missing')
+    output = os.path.join(WORK, 'exit_code.exe')
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'exit_code.c')
+    result = subprocess.run([compiler, '-O2', '-Wall', '-Werror', '-s', '-mwindows', '-o', output, source],
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+    expect(result.returncode == 0, 'the exit-code program did not build: %s' % result.stdout.decode(errors='replace'))
+    with open(output, 'rb') as program:
+        return program.read()
+
+
+def scenario_run(session):
+    """--run: the program starts in the destination after a finished run and
+    its exit code comes back (0, 3, 255), after -auto and after Unzip; a
+    missing program and one outside the destination get the message and
+    exit code 2; a cancelled run starts nothing."""
+    files = {'bin/setup.exe': build_exit_program(), 'lisez-moi.txt': b'Bonjour\r\n'}
+    cannot_run = "Impossible d'exécuter le programme"
+
+    for code in (0, 3, 255):
+        target = fresh(os.path.join(WORK, 'run%d.out' % code))
+        sfx = make_sfx('run%d.exe' % code, files, '--run', 'paquet\\bin\\setup.exe %d "deux mots"' % code)
+        program = session.start(sfx, '-auto', session.wine_path(target))
+        expect(session.finish(program) == code, 'exit code %s, wanted %d' % (program.returncode, code))
+        ran = open(os.path.join(target, 'ran.txt'), encoding='latin-1').read()
+        expected = '%s|%d|deux mots' % (session.wine_path(target), code)
+        expect(ran.lower() == expected.lower(), 'the program saw %r, wanted %r' % (ran, expected))
+
+    # Unzip in the dialog: the dialog closes, then the program runs.
+    target = fresh(os.path.join(WORK, 'run-dialog.out'))
+    sfx = make_sfx('run-dialog.exe', files, '--run', 'paquet/bin/setup.exe 3', '--dest', session.wine_path(target))
+    program = session.start(sfx)
+    dialog = session.wait_window(session_title(sfx))
+    expect(any('paquet/bin/setup.exe sera exécuté' in i.text for i in dialog.items), 'no notice in %r' % dialog)
+    session.screenshot('run-dialog')
+    session.key('Return')
+    expect(session.finish(program) == 3, 'exit code %s after Unzip' % program.returncode)
+    expect(os.path.exists(os.path.join(target, 'ran.txt')), 'not started after Unzip')
+
+    # A cancelled run: the overwrite question's Cancel starts nothing.
+    os.remove(os.path.join(target, 'ran.txt'))
+    program = session.start(sfx, '-auto', session.wine_path(target))
+    session.wait_box('existe déjà')
+    session.key('Escape')
+    expect(session.finish(program) == 2, 'exit code %s after Cancel' % program.returncode)
+    expect(not os.path.exists(os.path.join(target, 'ran.txt')), 'started after a cancelled run')
+
+    # A missing program.
+    target = fresh(os.path.join(WORK, 'run-missing.out'))
+    sfx = make_sfx('run-missing.exe', files, '--run', 'paquet/absent.exe')
+    program = session.start(sfx, '-auto', session.wine_path(target))
+    box = session.wait_box(cannot_run)
+    expect('absent.exe' in box.text(), 'message %r' % box)
+    session.key('Return')
+    expect(session.finish(program) == 2, 'exit code %s for a missing program' % program.returncode)
+
+    # ../x: the builder refuses it; a header forged to hold it is refused
+    # by the stub, and the program beside the destination stays unstarted.
+    refused = subprocess.run([MAKE, '-o', os.path.join(WORK, 'run-up.exe'), '--stub', STUB, '--run', '../x.exe',
+                              os.path.join(WORK, 'run-missing.exe.tree')], stdout=subprocess.PIPE,
+                             stderr=subprocess.STDOUT, timeout=60)
+    expect(refused.returncode == 1, 'the builder took ../x.exe: %s' % refused.stdout.decode(errors='replace'))
+    target = fresh(os.path.join(WORK, 'forged', 'out'))
+    os.makedirs(target)
+    with open(os.path.join(WORK, 'forged', 'x.exe'), 'wb') as beside:
+        beside.write(files['bin/setup.exe'])
+    sfx = make_sfx('run-forged.exe', files, '--run', 'zz/x.exe 0', '--no-stub-crc')
+    with open(sfx, 'rb') as made:
+        data = made.read()
+    expect(data.count(b'zz/x.exe 0\0') == 1, 'the program text is not in the header')
+    with open(sfx, 'wb') as forged:
+        forged.write(data.replace(b'zz/x.exe 0\0', b'../x.exe 0\0'))
+    program = session.start(sfx, '-auto', session.wine_path(target))
+    box = session.wait_box(cannot_run)
+    session.key('Return')
+    expect(session.finish(program) == 2, 'exit code %s for ../x.exe' % program.returncode)
+    expect(not os.path.exists(os.path.join(target, 'ran.txt')), '../x.exe was started')
+
+
 SCENARIOS = {
     'auto': scenario_auto,
     'dialog': scenario_dialog,
@@ -447,6 +528,7 @@ SCENARIOS = {
     'help_about': scenario_help_about,
     'archiver': scenario_archiver,
     'docs': scenario_docs,
+    'run': scenario_run,
 }
 
 

@@ -80,6 +80,7 @@ uint32_t ConfigurationFlags(const Options& options) {
     if (options.titleInDialog) flags |= SFXF_TITLE_IN_DIALOG;
     if (options.promptStyle != PromptStyle::Ok) flags |= SFXF_PROMPT_QUESTION;
     if (options.promptStyle == PromptStyle::OkCancel) flags |= SFXF_PROMPT_OKCANCEL;
+    if (!options.run.empty()) flags |= SFXF_RUN_PROGRAM;
     return flags;
 }
 
@@ -295,6 +296,7 @@ int Build(const Options& options) {
     texts.prompt = ToAnsi(options.prompt, "start-up prompt");
     texts.title = ToAnsi(options.title, "title");
     texts.info = ToAnsi(options.info, "information text");
+    texts.program = ToAnsi(options.run, "program to run");
     const std::string header = BuildSfxHeader(texts);
 
     EntrySettings settings;

@@ -64,6 +64,10 @@ Options ParseOptions(int argc, char** argv) {
         else if (word == "--dest") options.destFolder = value();
         else if (word == "--info") options.info = value();
         else if (word == "--prompt") options.prompt = value();
+        else if (word == "--run") {
+            options.run = value();
+            if (options.run.find_first_not_of(" \t") == std::string::npos) UsageError("--run needs a command line");
+        }
         else if (word == "--title") {
             options.title = value();
             options.titleGiven = true;
@@ -175,6 +179,12 @@ What the user sees:
   --info TEXT            Text shown when the program is run with -info
                          (at most 511 characters).
   --auto                 Extract at once to the offered folder, then close.
+  --run 'COMMAND LINE'   Once every file is extracted, start the program
+                         COMMAND LINE names (a path inside the destination
+                         folder, then its arguments; quote a path with
+                         blanks in "..."), in the destination folder, and
+                         end with its exit code. No shell is involved. At
+                         most 511 characters.
   --overwrite            Start with "replace existing files without asking"
                          ticked.
 
@@ -263,6 +273,10 @@ Reproducible output:
                          file differs.
 
   -h, --help             Show this text.
+
+The program made ends with 0 when the files were extracted (with --run:
+the started program's exit code), 2 when it was refused, the run did not
+finish or the program could not be started, 1 after an internal error.
 
 Exit status: 0 when the file was made; 1 when an input, the stub or the
 output was refused or could not be written (nothing is left behind); 2 for

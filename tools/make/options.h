@@ -20,6 +20,7 @@ struct Options {
     std::string output;
     std::string stub;  // empty: kvsfx (on Windows kvsfx32.exe) beside the builder
     std::string destFolder, info, prompt, title;
+    std::string run;  // program to start after extraction, with its arguments; empty: none
     bool titleGiven = false;
     PromptStyle promptStyle = PromptStyle::Ok;
     bool titleInDialog = false, autoMode = false, overwrite = false;

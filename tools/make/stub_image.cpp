@@ -6,6 +6,7 @@
 #include "build_error.h"
 #include "deflate_engine.h"
 #include "host_files.h"
+#include "names.h"
 #include "startup/exe_layout.h"
 #include "startup/sfx_state.h"
 
@@ -21,6 +22,7 @@ const size_t kFolderCapacity = kPathCapacity - 1;
 const size_t kPromptCapacity = kStartupPromptSize - 1;
 const size_t kTitleCapacity = kCustomTitleSize - 1;
 const size_t kInfoCapacity = kInfoTextSize - 1;
+const size_t kProgramCapacity = kProgramLineSize - 1;
 
 void CheckCapacity(const std::string& text, size_t capacity, const std::string& what) {
     if (text.size() > capacity)
@@ -59,6 +61,30 @@ StubImage LoadStub(const std::string& path) {
     return stub;
 }
 
+std::string ProgramPath(const std::string& line) {
+    size_t at = line.find_first_not_of(" \t");
+    if (at == std::string::npos) return std::string();
+    if (line[at] == '"') {
+        const size_t close = line.find('"', at + 1);
+        if (close == std::string::npos) Refuse("the program to run, " + line + ", lacks its closing quote");
+        return line.substr(at + 1, close - at - 1);
+    }
+    return line.substr(at, line.find_first_of(" \t", at) - at);
+}
+
+void CheckProgramLine(const std::string& line) {
+    CheckCapacity(line, kProgramCapacity, "program to run");
+    const std::string path = ProgramPath(line);
+    if (path.empty()) Refuse("the program to run has no name");
+    if (path.back() == '/' || path.back() == '\\') Refuse("the program to run, " + Quoted(path) + ", is a folder");
+    try {
+        CheckEntryName(path, path, NameOrigin::Zip);
+    } catch (const BuildError& error) {
+        Refuse(std::string("the program to run is refused: ") + error.what() +
+               "; it must be a file inside the destination folder");
+    }
+}
+
 std::string BuildSfxHeader(const HeaderTexts& texts) {
     CheckCapacity(texts.defaultFolder, kFolderCapacity, "destination folder");
     CheckCapacity(texts.prompt, kPromptCapacity, "start-up prompt");
@@ -73,6 +99,11 @@ std::string BuildSfxHeader(const HeaderTexts& texts) {
     if (header.size() > kHeaderMaxSize)
         Refuse("the texts together take " + std::to_string(header.size()) + " bytes with their terminators; at most " +
                std::to_string((unsigned)kHeaderMaxSize) + " fit");
+    if (!texts.program.empty()) {
+        CheckProgramLine(texts.program);
+        header += texts.program;
+        header.push_back('\0');
+    }
     return header;
 }
 

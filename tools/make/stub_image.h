@@ -39,12 +39,25 @@ struct HeaderTexts {
     std::string prompt;
     std::string title;
     std::string info;
+    std::string program;  // the program to run with its arguments; empty: none
 };
 
-// The header: five zero-terminated texts (the second, reserved, empty).
-// Refuses texts over their capacities or a header over 1256 bytes.
+// The header: five zero-terminated texts (the second, reserved, empty),
+// then, when there is a program to run, a sixth (flag SFXF_RUN_PROGRAM
+// announces it). Refuses texts over their capacities, five texts over 1256
+// bytes, and a program that the stub would not start (CheckProgramLine).
 std::string BuildSfxHeader(const HeaderTexts& texts);
 
+// The program's path as the stub cuts it out of the command line: up to the
+// closing quote when it begins with one, else up to the first blank or tab.
+// Refuses a missing closing quote.
+std::string ProgramPath(const std::string& line);
+
+// Refuses a command line whose program the stub would not start: a path
+// that is not a file below the destination folder (empty, absolute, with a
+// drive or ':', a ".." component or a device name), or a line over 511
+// characters.
+void CheckProgramLine(const std::string& line);
 // The block's values other than the signature and the reserved fields.
 struct BlockValues {
     uint32_t archiveStart = 0;

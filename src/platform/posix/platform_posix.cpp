@@ -4,6 +4,8 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -16,6 +18,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/codepage.h"
+#include "platform/posix/command_words.h"
 #include "ui/terminal/terminal.h"
 
 namespace {
@@ -483,6 +486,96 @@ uint32_t PosixRunCommand(const char* line) {
     return 32;
 }
 
+// Ctrl-C and Ctrl-\ go to the program while the stub waits for it, as a
+// shell does; the program itself gets the default action of every signal
+// the stub ignores or catches.
+struct IgnoredWhileWaiting {
+    struct sigaction interrupt, quit;
+    IgnoredWhileWaiting() {
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGINT, &ignore, &interrupt);
+        sigaction(SIGQUIT, &ignore, &quit);
+    }
+    ~IgnoredWhileWaiting() {
+        sigaction(SIGINT, &interrupt, 0);
+        sigaction(SIGQUIT, &quit, 0);
+    }
+};
+
+// The archive carries no Unix permissions: a program file that its owner
+// may not execute gets the owner's execute bit, that file alone. Only a
+// regular file is started.
+bool MakeRunnable(const char* native) {
+    struct stat info;
+    if (lstat(native, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    if (info.st_mode & S_IXUSR) return true;
+    return chmod(native, (info.st_mode & 07777) | S_IXUSR) == 0;
+}
+
+int PosixStartProgram(const char* path, const char* commandLine, const char* folder, uint32_t* exitCode) {
+    char nativeFolder[kNativePathCapacity], relative[kNativePathCapacity], program[kNativePathCapacity];
+    if (!NativePath(folder, nativeFolder) || !NativePath(path, relative)) return 0;
+    // The program starts in its folder: a relative path is made absolute
+    // from where the stub stands before that.
+    program[0] = 0;
+    if (relative[0] != '/') {
+        if (getcwd(program, sizeof program) == 0) return 0;
+        if (strlen(program) + 1 + strlen(relative) >= sizeof program) return 0;
+        strcat(program, "/");
+    } else if (strlen(relative) >= sizeof program) {
+        return 0;
+    }
+    strcat(program, relative);
+    if (!MakeRunnable(program)) return 0;
+
+    // The words, from the line in UTF-8 as Linux programs expect them.
+    uint32_t length = (uint32_t)strlen(commandLine);
+    uint32_t capacity = 4 * length + 1;
+    char* line = (char*)malloc(capacity);
+    char* buffer = (char*)malloc(capacity);
+    char** words = (char**)malloc((capacity + 2) * sizeof(char*));
+    int started = 0;
+    if (line != 0 && buffer != 0 && words != 0) {
+        if (IsUtf8((const unsigned char*)commandLine, length)) strcpy(line, commandLine);
+        else AnsiToUtf8(commandLine, line, capacity);
+        SplitCommandLine(line, buffer, words);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawnattr_t attributes;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, nativeFolder);
+        posix_spawnattr_init(&attributes);
+        sigset_t defaults, none;
+        sigemptyset(&defaults);
+        static const int kDefaultSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGXFSZ, SIGHUP};
+        for (int signalNumber : kDefaultSignals) sigaddset(&defaults, signalNumber);
+        sigemptyset(&none);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+        fflush(0);  // what the stub said comes before what the program says
+        IgnoredWhileWaiting waiting;
+        pid_t child = 0;
+        if (posix_spawn(&child, program, &actions, &attributes, words, environ) == 0) {
+            int status = 0;
+            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+            // A program ended by a signal ends the stub as a shell reports it.
+            *exitCode = WIFEXITED(status) ? (uint32_t)WEXITSTATUS(status) : 128u + (uint32_t)WTERMSIG(status);
+            started = 1;
+        }
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    free(line);
+    free(buffer);
+    free(words);
+    return started;
+}
+
 }  // namespace
 
 SfxPlatform sfxPlatform = {
@@ -495,4 +588,5 @@ SfxPlatform sfxPlatform = {
     PosixMemoryStatus,    PosixSystemTime,       PosixExitProcess,     PosixNextChar,
     PosixUpperCase,       PosixOemToAnsi,        PosixMessageBox,      PosixArchiverCommand,
     PosixShiftHeld,       PosixRunCommand,       PosixReplaceFile,     PosixDeleteFile,
+    PosixStartProgram,
 };

@@ -207,6 +207,26 @@ int ShiftHeld() { return GetKeyState(VK_SHIFT) < 0 ? 1 : 0; }
 
 uint32_t StartCommand(const char* line) { return WinExec(line, SW_SHOWNORMAL); }
 
+// CreateProcessA with the path named (no search, no shell) and a writable
+// copy of the command line; the stub waits for the program and hands on
+// its exit code.
+int StartProgramFile(const char* path, const char* commandLine, const char* folder, uint32_t* exitCode) {
+    char line[1024];
+    if (lstrlenA(commandLine) >= (int)sizeof line) return 0;
+    lstrcpyA(line, commandLine);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(path, line, nullptr, nullptr, FALSE, 0, nullptr, folder, &startup, &process)) return 0;
+    CloseHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    BOOL known = GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    *exitCode = known ? code : 2;  // an exit code that cannot be read is no success
+    return 1;
+}
+
 }  // namespace
 
 SfxPlatform sfxPlatform = {
@@ -243,4 +263,5 @@ SfxPlatform sfxPlatform = {
     .runCommand = StartCommand,
     .replaceFile = ReplaceExisting,
     .deleteFile = DeleteOne,
+    .startProgram = StartProgramFile,
 };

@@ -10,6 +10,7 @@
 #include "codec/codec.h"
 #include "output/output.h"
 #include "resources/messages.h"
+#include "startup/program_start.h"
 #include "startup/sfx_state.h"
 #include "startup/text.h"
 #include "ui/terminal/terminal.h"
@@ -79,6 +80,11 @@ void ShowHeader() {
     FormatIntro(intro, sizeof intro);
     PutTerminalText(stdout, intro);
     fputs("\n\n", stdout);
+    FormatProgramNotice(intro, sizeof intro);
+    if (intro[0] != 0) {
+        PutTerminalText(stdout, intro);
+        fputs("\n\n", stdout);
+    }
     char label[kLabelCapacity];
     Label(kItemFolderLabel, label);
     fputs(label, stdout);
@@ -164,7 +170,8 @@ void OnUnzip() {
     // box) as the status line.
     char done[kMessageBufferSize];
     FormatText(done, sizeof done, MessageText(MSG_DONE_COUNT), state.filesExtracted);
-    if (state.autoMode) {
+    // The creator's program follows at once, as in automatic mode.
+    if (state.autoMode || state.programPending) {
         SetStatus(done);
         dialog.closed = 1;
         return;

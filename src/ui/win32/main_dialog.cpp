@@ -12,6 +12,7 @@
 #include "codec/codec.h"
 #include "output/output.h"
 #include "resources/messages.h"
+#include "startup/program_start.h"
 #include "startup/sfx_state.h"
 #include "startup/text.h"
 #include "ui/ui.h"
@@ -77,6 +78,9 @@ INT_PTR OnInitDialog(HWND dialog) {
     char intro[kMessageBufferSize];                                                       // 5.
     FormatIntro(intro, sizeof intro);
     SetDlgItemTextA(dialog, kItemExplanation, intro);
+    char notice[kMessageBufferSize];                                                      // the program to run
+    FormatProgramNotice(notice, sizeof notice);
+    SetDlgItemTextA(dialog, kItemEmpty, notice);
     SetDialogTitle(dialog);                                                               // 6. 7.
     SendDlgItemMessageA(dialog, kItemFolder, EM_LIMITTEXT, kFolderFieldLimit, 0);         // 8.
     ResolveDefaultFolder();                                                               // 9.
@@ -164,6 +168,12 @@ INT_PTR OnUnzip(HWND dialog) {
         RestoreStatusLine(dialog);                                                        // 10.
         if (result != 0) {                                                                // 11.
             SetDlgItemTextA(dialog, kItemStatus, MessageText(MSG_ABORTED));
+            EndDialog(dialog, 1);
+            return TRUE;
+        }
+        // The creator's program starts once the dialog has closed: no
+        // count box stands in its way.
+        if (state.programPending) {
             EndDialog(dialog, 1);
             return TRUE;
         }
