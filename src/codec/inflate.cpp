@@ -23,8 +23,9 @@
 // literal/length count above 286 or distance count above 30, a repeat past
 // the declared lengths, an incomplete code (unless its longest length is 1),
 // an invalid code met while decoding, a code with no codes at all that a
-// block needs, or input that ran out; 2 block type 3 or an over-subscribed
-// code. On 1 and 2 the decoder stops at once: window bytes since the last
+// block needs, input that ran out, a distance that reaches before the
+// stream's first byte, or (file mode) output that would pass the entry's
+// declared size; 2 block type 3 or an over-subscribed code. On 1 and 2 the decoder stops at once: window bytes since the last
 // full-window flush are not flushed. The block's tables are released on
 // every path that returns.
 #include "codec/inflate.h"
@@ -182,12 +183,35 @@ inline bool DropBits(BitInput* in, uint32_t n) {
 // Window writes. Copies have the result of a byte-by-byte copy in increasing
 // order: an overlapping copy repeats the recent bytes.
 
-void PutWindowByte(uint32_t* position, uint8_t byte) {
+// Hands window bytes 0..count-1 to the output stage. An entry's output ends
+// at its declared size: false, with nothing handed on, when these bytes
+// would pass it (a stream that decodes to more than its header says is
+// damaged, and is never written beyond that size).
+bool HandOnWindow(uint32_t count) {
+    if (!state.memoryMode) {
+        if (count > state.outputLeft) return false;
+        state.outputLeft -= count;
+    }
+    if (count == kWindowSize) state.windowWrapped = 1;
+    FlushWindow(count);
+    return true;
+}
+
+// A match may reach back only over bytes of the current stream: the window
+// is shared by every stream, and what an earlier entry left there is not
+// this entry's data.
+KVSFX_HOT bool DistanceInStream(uint32_t distance, uint32_t pos, uint32_t wrapped) {
+    return distance <= pos || wrapped != 0;
+}
+
+// false when the full window cannot be handed on.
+bool PutWindowByte(uint32_t* position, uint8_t byte) {
     state.window[(*position)++] = byte;
     if (*position == kWindowSize) {
-        FlushWindow(kWindowSize);
         *position = 0;
+        return HandOnWindow(kWindowSize);
     }
+    return true;
 }
 
 KVSFX_HOT void Copy8(uint8_t* to, const uint8_t* from) { memcpy(to, from, 8); }
@@ -271,8 +295,8 @@ KVSFX_HOT void CopyMatch(uint8_t* window, uint32_t pos, uint32_t distance, uint3
 
 // A match with no room guaranteed: pieces that end at the window's end or
 // where the source wraps, with a full-window flush whenever windowPos
-// reaches 32,768.
-void CopyMatchPieces(uint32_t* position, uint32_t distance, uint32_t length) {
+// reaches 32,768. false when a full window cannot be handed on.
+bool CopyMatchPieces(uint32_t* position, uint32_t distance, uint32_t length) {
     uint32_t pos = *position;
     while (length > 0) {
         uint32_t from = (pos - distance) & (kWindowSize - 1);
@@ -282,11 +306,12 @@ void CopyMatchPieces(uint32_t* position, uint32_t distance, uint32_t length) {
         pos += piece;
         length -= piece;
         if (pos == kWindowSize) {
-            FlushWindow(kWindowSize);
             pos = 0;
+            if (!HandOnWindow(kWindowSize)) return false;
         }
     }
     *position = pos;
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -373,10 +398,7 @@ DecodeStatus DecodeOneSymbol(BitInput* in, uint32_t* position, const CodeTables&
                              const CodeTables& distances) {
     DecodeEntry entry;
     if (!DecodeSymbol(in, literals, &entry)) return kBadData;
-    if (EntryOp(entry) == kOpLiteral) {
-        PutWindowByte(position, (uint8_t)EntryValue(entry));
-        return kKeepGoing;
-    }
+    if (EntryOp(entry) == kOpLiteral) return PutWindowByte(position, (uint8_t)EntryValue(entry)) ? kKeepGoing : kBadData;
     if (EntryOp(entry) == kOpEndOfBlock) return kEndOfBlock;
 
     uint32_t extra = EntryOp(entry);
@@ -390,9 +412,9 @@ DecodeStatus DecodeOneSymbol(BitInput* in, uint32_t* position, const CodeTables&
     NeedBits(in, extra);
     uint32_t distance = EntryValue(entry) + LowBits(in->bits, extra);
     if (!DropBits(in, extra)) return kBadData;
+    if (!DistanceInStream(distance, *position, state.windowWrapped)) return kBadData;
 
-    CopyMatchPieces(position, distance, length);
-    return kKeepGoing;
+    return CopyMatchPieces(position, distance, length) ? kKeepGoing : kBadData;
 }
 
 // The fast loop.
@@ -414,6 +436,7 @@ DecodeStatus DecodeFast(BitInput* in, uint32_t* position, const CodeTables& lite
     const DecodeEntry* const literalSlots = literals.slots;
     const uint32_t literalMask = ((uint32_t)1 << literals.bits) - 1;
     const uint32_t distanceMask = ((uint32_t)1 << distances.bits) - 1;
+    const uint32_t wrapped = state.windowWrapped;
     DecodeStatus status = kKeepGoing;
 
     while (end - next >= (ptrdiff_t)kFastInputBytes && pos < kFastWindowLimit) {
@@ -493,6 +516,10 @@ DecodeStatus DecodeFast(BitInput* in, uint32_t* position, const CodeTables& lite
         uint32_t distance = EntryValue(entry) + LowBits(bits, extra);
         bits >>= extra;
         count -= extra;
+        if (!DistanceInStream(distance, pos, wrapped)) {
+            status = kBadData;
+            break;
+        }
 
         CopyMatch(window, pos, distance, length);
         pos += length;
@@ -688,7 +715,7 @@ int InflateStoredBlock() {
     while (length > 0 && in.count >= 8) {
         uint8_t byte = (uint8_t)in.bits;
         if (!DropBits(&in, 8)) return 1;
-        PutWindowByte(&pos, byte);
+        if (!PutWindowByte(&pos, byte)) return 1;
         length--;
     }
     if (length > 0) {
@@ -704,8 +731,8 @@ int InflateStoredBlock() {
                 length -= piece;
                 pos += piece;
                 if (pos == kWindowSize) {
-                    FlushWindow(kWindowSize);
                     pos = 0;
+                    if (!HandOnWindow(kWindowSize)) return 1;
                 }
             } else {
                 state.input.next = in.next;
@@ -714,7 +741,7 @@ int InflateStoredBlock() {
                 in.next = state.input.next;
                 in.left = state.input.left;
                 if (!delivered) return 1;  // the stream was cut short
-                PutWindowByte(&pos, (uint8_t)state.inputByte);
+                if (!PutWindowByte(&pos, (uint8_t)state.inputByte)) return 1;
                 length--;
             }
         }
@@ -893,6 +920,7 @@ int InflateBlock(int* lastBlock) {
 int InflateStream() {
     // 1. A fresh bit buffer at window index 0; the window's old bytes stay.
     state.windowPos = 0;
+    state.windowWrapped = 0;
     state.bitCount = 0;
     state.bitBuffer = 0;
 
@@ -904,6 +932,5 @@ int InflateStream() {
     } while (!lastBlock);
 
     // 3. The last part of the window.
-    FlushWindow(state.windowPos);
-    return 0;
+    return HandOnWindow(state.windowPos) ? 0 : 1;
 }
