@@ -37,8 +37,6 @@
 #include "failure/failure.h"
 #include "startup/sfx_state.h"
 
-const uint16_t bitMask[17] = {0,   1,   3,    7,    15,   31,   63,    127,   255,
-                              511, 1023, 2047, 4095, 8191, 16383, 32767, 65535};
 const uint16_t codeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 // Symbol 285 is 258 with no extra bits; 286 and 287 are invalid (extra 99).
 const uint16_t lengthBase[31] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27, 31,
@@ -56,15 +54,12 @@ namespace {
 #define KVSFX_HOT inline __attribute__((always_inline))
 
 enum : uint32_t {
-    kMaxCodeLength = 16,       // longest code length a table accepts
-    kMaxSymbols = 288,         // largest alphabet: the fixed literal/length code
     kMaxLiteralCount = 286,    // HLIT + 257 above this is malformed
     kMaxDistanceCount = 30,    // HDIST + 1 above this is malformed
     kCodeLengthSymbols = 19,   // the code-length alphabet
     kFixedDistanceCount = 30,  // the fixed distance code: 30 of its 32 five-bit codes
     kLiteralSimpleCount = 257, // literals 0..255 and end of block
     kMaxMatch = 258,
-    kLinkBase = 16,            // a link slot's op is 16 + its sub-table's width
     // The fast loop runs while windowPos is below this: a literal pair or the
     // longest match then ends before the window's end.
     kFastWindowLimit = kWindowSize - kMaxMatch,
@@ -72,8 +67,6 @@ enum : uint32_t {
     kFastInputBytes = 8,
 };
 static_assert((kWindowSize & (kWindowSize - 1)) == 0, "window positions wrap with a mask");
-
-const char kNoMemoryText[] = "not enough memory";
 
 // ---------------------------------------------------------------------------
 // Bit input.
@@ -315,31 +308,6 @@ bool CopyMatchPieces(uint32_t* position, uint32_t distance, uint32_t length) {
 }
 
 // ---------------------------------------------------------------------------
-// Decoding tables.
-
-DecodeTable* AllocateTable(uint32_t width, uint32_t subTableCount) {
-    uint32_t size = (uint32_t)sizeof(DecodeTable) + ((uint32_t)sizeof(DecodeEntry) << width) +
-                    subTableCount * (uint32_t)sizeof(DecodeTable*);
-    DecodeTable* table = (DecodeTable*)sfxPlatform.allocate(size);
-    if (table == 0) return 0;
-    table->next = 0;
-    table->width = width;
-    table->subTableCount = subTableCount;
-    table->subTables = subTableCount ? (DecodeTable**)(TableSlots(table) + ((uint32_t)1 << width)) : 0;
-    return table;
-}
-
-// The next canonical code of length bits, kept bit-reversed (a code's first
-// bit is the lowest index bit). Moving on to a longer length appends zeros,
-// which leaves the reversed value as it is.
-inline uint32_t NextReversedCode(uint32_t code, uint32_t length) {
-    uint32_t increment = (uint32_t)1 << (length - 1);
-    while (code & increment) increment >>= 1;
-    if (increment == 0) return 0;
-    return (code & (increment - 1)) + increment;
-}
-
-// ---------------------------------------------------------------------------
 // Symbol decoding.
 
 struct CodeTables {
@@ -357,7 +325,9 @@ CodeTables TablesOf(const DecodeTable* root, uint32_t bits) {
     return code;
 }
 
-enum DecodeStatus { kKeepGoing, kEndOfBlock, kBadData };
+// Beside the results of codec.h, for the symbol decoders: the block goes on
+// (kInflateOk from them means its end of block was decoded).
+const int kBlockGoesOn = -1;
 
 // The slot of the next code in a table of the given width. Input is read
 // only as far as the code needs: a code shorter than the width that lies
@@ -394,27 +364,31 @@ bool DecodeSymbol(BitInput* in, const CodeTables& code, DecodeEntry* found) {
 
 // One literal, match or end of block, with no assumption about the room in
 // the window or the input left.
-DecodeStatus DecodeOneSymbol(BitInput* in, uint32_t* position, const CodeTables& literals,
+int DecodeOneSymbol(BitInput* in, uint32_t* position, const CodeTables& literals,
                              const CodeTables& distances) {
     DecodeEntry entry;
-    if (!DecodeSymbol(in, literals, &entry)) return kBadData;
-    if (EntryOp(entry) == kOpLiteral) return PutWindowByte(position, (uint8_t)EntryValue(entry)) ? kKeepGoing : kBadData;
-    if (EntryOp(entry) == kOpEndOfBlock) return kEndOfBlock;
+    if (!DecodeSymbol(in, literals, &entry)) return kInflateBadData;
+    if (EntryOp(entry) == kOpLiteral) {
+        if (!PutWindowByte(position, (uint8_t)EntryValue(entry))) return kInflateBadData;
+        return kBlockGoesOn;
+    }
+    if (EntryOp(entry) == kOpEndOfBlock) return kInflateOk;
 
     uint32_t extra = EntryOp(entry);
     NeedBits(in, extra);
     uint32_t length = EntryValue(entry) + LowBits(in->bits, extra);
-    if (!DropBits(in, extra)) return kBadData;
+    if (!DropBits(in, extra)) return kInflateBadData;
 
-    if (distances.slots == 0) return kBadData;  // a length with no distance code
-    if (!DecodeSymbol(in, distances, &entry)) return kBadData;
+    if (distances.slots == 0) return kInflateBadData;  // a length with no distance code
+    if (!DecodeSymbol(in, distances, &entry)) return kInflateBadData;
     extra = EntryOp(entry);
     NeedBits(in, extra);
     uint32_t distance = EntryValue(entry) + LowBits(in->bits, extra);
-    if (!DropBits(in, extra)) return kBadData;
-    if (!DistanceInStream(distance, *position, state.windowWrapped)) return kBadData;
+    if (!DropBits(in, extra)) return kInflateBadData;
+    if (!DistanceInStream(distance, *position, state.windowWrapped)) return kInflateBadData;
 
-    return CopyMatchPieces(position, distance, length) ? kKeepGoing : kBadData;
+    if (!CopyMatchPieces(position, distance, length)) return kInflateBadData;
+    return kBlockGoesOn;
 }
 
 // The fast loop.
@@ -425,8 +399,8 @@ DecodeStatus DecodeOneSymbol(BitInput* in, uint32_t* position, const CodeTables&
 // with its extra bits and a distance code with its extra bits (15 + 5 + 15 +
 // 13 = 48), or for three literals.
 // Leaves: the bit state, the input position and windowPos in *in and
-// *position; kKeepGoing when the assumptions no longer hold.
-DecodeStatus DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, const CodeTables& distances) {
+// *position; kBlockGoesOn when the assumptions no longer hold.
+int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, const CodeTables& distances) {
     uint64_t bits = in->bits;
     uint32_t count = in->count;
     const uint8_t* next = in->next;
@@ -437,7 +411,7 @@ DecodeStatus DecodeFast(BitInput* in, uint32_t* position, const CodeTables& lite
     const uint32_t literalMask = ((uint32_t)1 << literals.bits) - 1;
     const uint32_t distanceMask = ((uint32_t)1 << distances.bits) - 1;
     const uint32_t wrapped = state.windowWrapped;
-    DecodeStatus status = kKeepGoing;
+    int status = kBlockGoesOn;
 
     while (end - next >= (ptrdiff_t)kFastInputBytes && pos < kFastWindowLimit) {
         bits |= Load64(next) << count;
@@ -464,14 +438,14 @@ DecodeStatus DecodeFast(BitInput* in, uint32_t* position, const CodeTables& lite
         }
         if (EntryOp(entry) > kOpLiteral) {
             if (EntryOp(entry) == kOpInvalid) {
-                status = kBadData;
+                status = kInflateBadData;
                 break;
             }
             bits >>= EntryBits(entry);
             count -= EntryBits(entry);
             entry = TableSlots(literals.subTables[EntryValue(entry)])[LowBits(bits, EntryOp(entry) - kLinkBase)];
             if (EntryOp(entry) == kOpInvalid) {
-                status = kBadData;
+                status = kInflateBadData;
                 break;
             }
             if (EntryOp(entry) == kOpLiteral) {
@@ -484,7 +458,7 @@ DecodeStatus DecodeFast(BitInput* in, uint32_t* position, const CodeTables& lite
         bits >>= EntryBits(entry);
         count -= EntryBits(entry);
         if (EntryOp(entry) == kOpEndOfBlock) {
-            status = kEndOfBlock;
+            status = kInflateOk;
             break;
         }
         uint32_t extra = EntryOp(entry);
@@ -493,20 +467,20 @@ DecodeStatus DecodeFast(BitInput* in, uint32_t* position, const CodeTables& lite
         count -= extra;
 
         if (distances.slots == 0) {  // a length with no distance code
-            status = kBadData;
+            status = kInflateBadData;
             break;
         }
         entry = distances.slots[(uint32_t)bits & distanceMask];
         if (EntryOp(entry) > kOpLiteral) {
             if (EntryOp(entry) == kOpInvalid) {
-                status = kBadData;
+                status = kInflateBadData;
                 break;
             }
             bits >>= EntryBits(entry);
             count -= EntryBits(entry);
             entry = TableSlots(distances.subTables[EntryValue(entry)])[LowBits(bits, EntryOp(entry) - kLinkBase)];
             if (EntryOp(entry) == kOpInvalid) {
-                status = kBadData;
+                status = kInflateBadData;
                 break;
             }
         }
@@ -517,7 +491,7 @@ DecodeStatus DecodeFast(BitInput* in, uint32_t* position, const CodeTables& lite
         bits >>= extra;
         count -= extra;
         if (!DistanceInStream(distance, pos, wrapped)) {
-            status = kBadData;
+            status = kInflateBadData;
             break;
         }
 
@@ -533,165 +507,29 @@ DecodeStatus DecodeFast(BitInput* in, uint32_t* position, const CodeTables& lite
     return status;
 }
 
-}  // namespace
-
 // ---------------------------------------------------------------------------
-
-int BuildDecodeTables(const uint16_t* lengths, uint32_t n, uint32_t simpleCount, const uint16_t* bases,
-                      const uint16_t* extras, DecodeTable** root, uint32_t* lookupBits) {
-    *root = 0;
-    if (n > kMaxSymbols) return 2;  // no caller has a larger alphabet
-
-    // 1. Codes of each length.
-    uint32_t count[kMaxCodeLength + 1] = {};
-    for (uint32_t symbol = 0; symbol < n; symbol++) {
-        if (lengths[symbol] > kMaxCodeLength) return 2;  // no caller passes one
-        count[lengths[symbol]]++;
-    }
-    if (count[0] == n) {
-        *lookupBits = 0;
-        return 0;
-    }
-    uint32_t shortest = 1;
-    while (count[shortest] == 0) shortest++;
-    uint32_t longest = kMaxCodeLength;
-    while (count[longest] == 0) longest--;
-
-    // 2. The root width, clamped to the code's lengths.
-    uint32_t width = *lookupBits;
-    if (width < shortest) width = shortest;
-    if (width > longest) width = longest;
-    *lookupBits = width;
-
-    // 3. Kraft sum: over-subscribed codes make no table; the patterns left
-    // over complete the code as invalid codes of the longest length.
-    int32_t freePatterns = (int32_t)1 << shortest;
-    for (uint32_t length = shortest; length <= longest; length++) {
-        freePatterns -= (int32_t)count[length];
-        if (freePatterns < 0) return 2;
-        if (length < longest) freePatterns *= 2;
-    }
-    uint32_t extraCodes = (uint32_t)freePatterns;
-
-    // 4. Symbols sorted by length, then by symbol.
-    uint16_t sorted[kMaxSymbols];
-    uint32_t offset[kMaxCodeLength + 2];
-    offset[1] = 0;
-    for (uint32_t length = 1; length <= kMaxCodeLength; length++) offset[length + 1] = offset[length] + count[length];
-    uint32_t listed = offset[kMaxCodeLength + 1];
-    for (uint32_t symbol = 0; symbol < n; symbol++)
-        if (lengths[symbol] != 0) sorted[offset[lengths[symbol]]++] = (uint16_t)symbol;
-
-    // The root, with room for the links to its sub-tables: every root slot
-    // that no code of at most width bits covers starts a longer code.
-    uint32_t rootSize = (uint32_t)1 << width;
-    uint32_t subTableCount = 0;
-    if (longest > width) {
-        uint32_t covered = 0;
-        for (uint32_t length = shortest; length <= width; length++) covered += count[length] << (width - length);
-        subTableCount = rootSize - covered;
-    }
-    DecodeTable* table = AllocateTable(width, subTableCount);
-    if (table == 0) FatalError(kNoMemoryText);
-    DecodeEntry* rootSlots = TableSlots(table);
-
-    // 5, 6. Canonical codes in that order, the extra codes last.
-    uint32_t remaining[kMaxCodeLength + 1];
-    memcpy(remaining, count, sizeof remaining);
-    remaining[longest] += extraCodes;
-    DecodeTable* chainEnd = table;
-    DecodeEntry* subSlots = 0;
-    uint32_t subWidth = 0;
-    uint32_t subIndex = 0;
-    uint32_t currentPrefix = rootSize;  // none yet
-    uint32_t code = 0;
-    uint32_t value = 0;
-    for (uint32_t k = 0; k < listed + extraCodes; k++) {
-        uint32_t length;
-        uint32_t op;
-        if (k < listed) {
-            uint32_t symbol = sorted[k];
-            length = lengths[symbol];
-            if (symbol < simpleCount) {
-                op = symbol < 256 ? kOpLiteral : kOpEndOfBlock;
-                value = symbol;
-            } else {
-                op = extras[symbol - simpleCount];
-                value = bases[symbol - simpleCount];
-            }
-        } else {
-            length = longest;
-            op = kOpInvalid;  // keeps the value of the previous slot
-        }
-
-        if (length <= width) {
-            DecodeEntry entry = MakeEntry(op, length, value);
-            for (uint32_t index = code; index < rootSize; index += (uint32_t)1 << length) rootSlots[index] = entry;
-        } else {
-            uint32_t prefix = code & (rootSize - 1);
-            if (prefix != currentPrefix) {
-                // A sub-table wide enough for every code under this prefix.
-                subWidth = length - width;
-                int32_t open = (int32_t)1 << subWidth;
-                while (subWidth + width < longest) {
-                    open -= (int32_t)remaining[subWidth + width];
-                    if (open <= 0) break;
-                    subWidth++;
-                    open *= 2;
-                }
-                DecodeTable* sub = AllocateTable(subWidth, 0);
-                if (sub == 0) {
-                    FreeDecodeTables(table);
-                    FatalError(kNoMemoryText);
-                }
-                chainEnd->next = sub;
-                chainEnd = sub;
-                table->subTables[subIndex] = sub;
-                rootSlots[prefix] = MakeEntry(kLinkBase + subWidth, width, subIndex);
-                subIndex++;
-                currentPrefix = prefix;
-                subSlots = TableSlots(sub);
-            }
-            DecodeEntry entry = MakeEntry(op, length - width, value);
-            for (uint32_t index = code >> width; index < ((uint32_t)1 << subWidth);
-                 index += (uint32_t)1 << (length - width))
-                subSlots[index] = entry;
-        }
-        remaining[length]--;
-        code = NextReversedCode(code, length);
-    }
-
-    *root = table;
-    // 8. Incomplete codes are an error, except those whose longest length is 1.
-    return extraCodes != 0 && longest != 1 ? 1 : 0;
-}
-
-void FreeDecodeTables(DecodeTable* root) {
-    while (root) {
-        DecodeTable* next = root->next;
-        sfxPlatform.release(root);
-        root = next;
-    }
-}
+// Blocks. Each routine loads the bit state and windowPos at its start and
+// stores them back only when it succeeds; its tables are released at one
+// place, before it returns.
 
 int DecodeCodes(const DecodeTable* literals, const DecodeTable* distances, uint32_t literalBits,
                 uint32_t distanceBits) {
-    if (literals == 0) return 1;  // no literal/length codes: not even the end of block
+    if (literals == 0) return kInflateBadData;  // no literal/length codes: not even the end of block
     CodeTables literalCode = TablesOf(literals, literalBits);
     CodeTables distanceCode = TablesOf(distances, distanceBits);
     BitInput in;
     LoadBits(&in);
     uint32_t pos = state.windowPos;
-    for (;;) {
-        DecodeStatus status = DecodeFast(&in, &pos, literalCode, distanceCode);
-        if (status == kKeepGoing) status = DecodeOneSymbol(&in, &pos, literalCode, distanceCode);
-        if (status == kBadData) return 1;
-        if (status == kEndOfBlock) {
-            state.windowPos = (uint16_t)pos;
-            StoreBits(&in);
-            return 0;
-        }
+    int status = kBlockGoesOn;
+    while (status == kBlockGoesOn) {
+        status = DecodeFast(&in, &pos, literalCode, distanceCode);
+        if (status == kBlockGoesOn) status = DecodeOneSymbol(&in, &pos, literalCode, distanceCode);
     }
+    if (status == kInflateOk) {
+        state.windowPos = (uint16_t)pos;
+        StoreBits(&in);
+    }
+    return status;
 }
 
 int InflateStoredBlock() {
@@ -705,17 +543,17 @@ int InflateStoredBlock() {
     // 2. LEN and its ones' complement.
     NeedBits(&in, 16);
     uint32_t length = LowBits(in.bits, 16);
-    if (!DropBits(&in, 16)) return 1;
+    if (!DropBits(&in, 16)) return kInflateBadData;
     NeedBits(&in, 16);
-    if (LowBits(in.bits, 16) != (~length & 0xFFFF)) return 1;
-    if (!DropBits(&in, 16)) return 1;
+    if (LowBits(in.bits, 16) != (~length & 0xFFFF)) return kInflateBadData;
+    if (!DropBits(&in, 16)) return kInflateBadData;
 
     // 3. LEN bytes: those still in the bit buffer, then straight from the
     // reader's fill.
     while (length > 0 && in.count >= 8) {
         uint8_t byte = (uint8_t)in.bits;
-        if (!DropBits(&in, 8)) return 1;
-        if (!PutWindowByte(&pos, byte)) return 1;
+        if (!DropBits(&in, 8)) return kInflateBadData;
+        if (!PutWindowByte(&pos, byte)) return kInflateBadData;
         length--;
     }
     if (length > 0) {
@@ -732,7 +570,7 @@ int InflateStoredBlock() {
                 pos += piece;
                 if (pos == kWindowSize) {
                     pos = 0;
-                    if (!HandOnWindow(kWindowSize)) return 1;
+                    if (!HandOnWindow(kWindowSize)) return kInflateBadData;
                 }
             } else {
                 state.input.next = in.next;
@@ -740,8 +578,8 @@ int InflateStoredBlock() {
                 int delivered = NextInputByte(&state.inputByte);
                 in.next = state.input.next;
                 in.left = state.input.left;
-                if (!delivered) return 1;  // the stream was cut short
-                if (!PutWindowByte(&pos, (uint8_t)state.inputByte)) return 1;
+                if (!delivered) return kInflateBadData;  // the stream was cut short
+                if (!PutWindowByte(&pos, (uint8_t)state.inputByte)) return kInflateBadData;
                 length--;
             }
         }
@@ -751,171 +589,163 @@ int InflateStoredBlock() {
     // 4.
     state.windowPos = (uint16_t)pos;
     StoreBits(&in);
-    return 0;
+    return kInflateOk;
 }
 
 int InflateFixedBlock() {
+    DecodeTable* literals = 0;
+    DecodeTable* distances = 0;
+    uint32_t literalBits = fixedLiteralLookupBits;
+    uint32_t distanceBits = fixedDistanceLookupBits;
+
     // 1. The fixed literal/length code.
     uint16_t lengths[kMaxSymbols];
     for (uint32_t symbol = 0; symbol < kMaxSymbols; symbol++)
         lengths[symbol] = symbol < 144 ? 8 : symbol < 256 ? 9 : symbol < 280 ? 7 : 8;
-    DecodeTable* literals = 0;
-    uint32_t literalBits = fixedLiteralLookupBits;
     int result = BuildDecodeTables(lengths, kMaxSymbols, kLiteralSimpleCount, lengthBase, lengthExtra, &literals,
                                    &literalBits);
-    if (result != 0) {
-        FreeDecodeTables(literals);
-        return result;
-    }
 
-    // 2. The fixed distance code: incomplete (result 1), accepted.
-    for (uint32_t symbol = 0; symbol < kFixedDistanceCount; symbol++) lengths[symbol] = 5;
-    DecodeTable* distances = 0;
-    uint32_t distanceBits = fixedDistanceLookupBits;
-    result = BuildDecodeTables(lengths, kFixedDistanceCount, 0, distanceBase, distanceExtra, &distances,
-                               &distanceBits);
-    if (result > 1) {
-        FreeDecodeTables(literals);
-        return result;
+    // 2. The fixed distance code: 30 of its 32 five-bit codes, incomplete
+    // as the format makes it.
+    if (result == kInflateOk) {
+        for (uint32_t symbol = 0; symbol < kFixedDistanceCount; symbol++) lengths[symbol] = 5;
+        result = BuildDecodeTables(lengths, kFixedDistanceCount, 0, distanceBase, distanceExtra, &distances,
+                                   &distanceBits);
+        if (result == kInflateBadData) result = kInflateOk;
     }
 
     // 3, 4.
-    result = DecodeCodes(literals, distances, literalBits, distanceBits);
+    if (result == kInflateOk) result = DecodeCodes(literals, distances, literalBits, distanceBits);
     FreeDecodeTables(literals);
     FreeDecodeTables(distances);
     return result;
 }
 
-int InflateDynamicBlock() {
+// Step 5 of a dynamic block: total literal/length and distance code lengths
+// as one run (repeats may cross from one to the other), decoded with the
+// code-length code. A slot's op is not examined: the tables are single-level
+// (the width is clamped to the longest length), and an invalid slot (the
+// other half of a single one-bit code) yields its value.
+int ReadLengthRun(BitInput* in, const DecodeTable* codeLengths, uint32_t codeLengthBits, uint16_t* lengths,
+                  uint32_t total) {
+    const DecodeEntry* slots = TableSlots(codeLengths);
+    uint32_t previous = 0;
+    for (uint32_t position = 0; position < total;) {
+        NeedBits(in, codeLengthBits);
+        DecodeEntry entry = slots[LowBits(in->bits, codeLengthBits)];
+        uint32_t symbol = EntryValue(entry);
+        if (!DropBits(in, EntryBits(entry))) return kInflateBadData;
+        if (symbol < 16) {
+            lengths[position++] = (uint16_t)symbol;
+            previous = symbol;
+            continue;
+        }
+        // 16: 3..6 copies of the previous length; 17: 3..10 zeros; 18: 11..138 zeros.
+        uint32_t extraBits = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
+        uint32_t repeat = (symbol == 18 ? 11 : 3);
+        NeedBits(in, extraBits);
+        repeat += LowBits(in->bits, extraBits);
+        if (!DropBits(in, extraBits)) return kInflateBadData;
+        uint32_t repeated = symbol == 16 ? previous : 0;
+        previous = repeated;
+        if (position + repeat > total) return kInflateBadData;
+        while (repeat--) lengths[position++] = (uint16_t)repeated;
+    }
+    return kInflateOk;
+}
+
+// Steps 1 to 6 of a dynamic block: the three counts, the code-length code,
+// and through it the code lengths of the block's two codes.
+int ReadCodeLengths(uint16_t* lengths, uint32_t* literalCount, uint32_t* distanceCount) {
     BitInput in;
     LoadBits(&in);
 
     // 1. The three counts.
     NeedBits(&in, 5);
-    uint32_t literalCount = LowBits(in.bits, 5) + 257;
-    if (!DropBits(&in, 5)) return 1;
+    *literalCount = LowBits(in.bits, 5) + 257;
+    if (!DropBits(&in, 5)) return kInflateBadData;
     NeedBits(&in, 5);
-    uint32_t distanceCount = LowBits(in.bits, 5) + 1;
-    if (!DropBits(&in, 5)) return 1;
+    *distanceCount = LowBits(in.bits, 5) + 1;
+    if (!DropBits(&in, 5)) return kInflateBadData;
     NeedBits(&in, 4);
     uint32_t codeLengthCount = LowBits(in.bits, 4) + 4;
-    if (!DropBits(&in, 4)) return 1;
+    if (!DropBits(&in, 4)) return kInflateBadData;
 
     // 2.
-    if (literalCount > kMaxLiteralCount || distanceCount > kMaxDistanceCount) return 1;
+    if (*literalCount > kMaxLiteralCount || *distanceCount > kMaxDistanceCount) return kInflateBadData;
 
     // 3. The code-length code's lengths, in their order.
     uint16_t codeLengthLengths[kCodeLengthSymbols] = {};
     for (uint32_t i = 0; i < codeLengthCount; i++) {
         NeedBits(&in, 3);
         codeLengthLengths[codeLengthOrder[i]] = (uint16_t)LowBits(in.bits, 3);
-        if (!DropBits(&in, 3)) return 1;
+        if (!DropBits(&in, 3)) return kInflateBadData;
     }
 
-    // 4. Its tables: single-level, since the width is clamped to the
-    // longest length.
+    // 4. Its tables; a code with no codes at all has none.
     DecodeTable* codeLengths = 0;
     uint32_t codeLengthBits = codeLengthLookupBits;
     int result = BuildDecodeTables(codeLengthLengths, kCodeLengthSymbols, kCodeLengthSymbols, 0, 0, &codeLengths,
                                    &codeLengthBits);
-    if (result == 2) return 2;
-    if (result == 1 || codeLengths == 0) {  // incomplete, or no codes at all
-        FreeDecodeTables(codeLengths);
-        return 1;
-    }
+    if (result == kInflateOk && codeLengths == 0) result = kInflateBadData;
 
-    // 5. The literal/length and distance lengths, as one run: repeats may
-    // cross from one to the other. A slot's op is not examined: an invalid
-    // slot (the other half of a single one-bit code) yields its value.
-    uint16_t lengths[kMaxLiteralCount + kMaxDistanceCount];
-    uint32_t total = literalCount + distanceCount;
-    uint32_t previous = 0;
-    const DecodeEntry* slots = TableSlots(codeLengths);
-    for (uint32_t position = 0; position < total;) {
-        NeedBits(&in, codeLengthBits);
-        DecodeEntry entry = slots[LowBits(in.bits, codeLengthBits)];
-        uint32_t symbol = EntryValue(entry);
-        bool ok = DropBits(&in, EntryBits(entry));
-        uint32_t repeat = 0;
-        uint32_t repeated = 0;
-        if (ok && symbol < 16) {
-            lengths[position++] = (uint16_t)symbol;
-            previous = symbol;
-            continue;
-        }
-        if (ok && symbol == 16) {
-            NeedBits(&in, 2);
-            repeat = 3 + LowBits(in.bits, 2);
-            ok = DropBits(&in, 2);
-            repeated = previous;
-        } else if (ok && symbol == 17) {
-            NeedBits(&in, 3);
-            repeat = 3 + LowBits(in.bits, 3);
-            ok = DropBits(&in, 3);
-            previous = 0;
-        } else if (ok) {
-            NeedBits(&in, 7);
-            repeat = 11 + LowBits(in.bits, 7);
-            ok = DropBits(&in, 7);
-            previous = 0;
-        }
-        if (!ok || position + repeat > total) {
-            FreeDecodeTables(codeLengths);
-            return 1;
-        }
-        while (repeat--) lengths[position++] = (uint16_t)repeated;
-    }
+    // 5.
+    if (result == kInflateOk)
+        result = ReadLengthRun(&in, codeLengths, codeLengthBits, lengths, *literalCount + *distanceCount);
 
     // 6.
     FreeDecodeTables(codeLengths);
-    StoreBits(&in);
+    if (result == kInflateOk) StoreBits(&in);
+    return result;
+}
 
-    // 7. Literal/length tables.
+int InflateDynamicBlock() {
+    // 1 to 6.
+    uint16_t lengths[kMaxLiteralCount + kMaxDistanceCount];
+    uint32_t literalCount = 0;
+    uint32_t distanceCount = 0;
+    int result = ReadCodeLengths(lengths, &literalCount, &distanceCount);
+    if (result != kInflateOk) return result;
+
+    // 7. Literal/length tables; 8. distance tables.
     DecodeTable* literals = 0;
+    DecodeTable* distances = 0;
     uint32_t literalBits = literalLookupBits;
+    uint32_t distanceBits = distanceLookupBits;
     result = BuildDecodeTables(lengths, literalCount, kLiteralSimpleCount, lengthBase, lengthExtra, &literals,
                                &literalBits);
-    if (result == 2) return 2;
-    if (result == 1) {
-        FreeDecodeTables(literals);
-        return 1;
-    }
-
-    // 8. Distance tables.
-    DecodeTable* distances = 0;
-    uint32_t distanceBits = distanceLookupBits;
-    result = BuildDecodeTables(lengths + literalCount, distanceCount, 0, distanceBase, distanceExtra, &distances,
-                               &distanceBits);
-    if (result != 0) {
-        FreeDecodeTables(distances);
-        FreeDecodeTables(literals);
-        return result;
-    }
+    if (result == kInflateOk)
+        result = BuildDecodeTables(lengths + literalCount, distanceCount, 0, distanceBase, distanceExtra, &distances,
+                                   &distanceBits);
 
     // 9. A code with no codes at all fails only when it is needed.
-    result = DecodeCodes(literals, distances, literalBits, distanceBits);
+    if (result == kInflateOk) result = DecodeCodes(literals, distances, literalBits, distanceBits);
     FreeDecodeTables(literals);
     FreeDecodeTables(distances);
     return result;
 }
 
+// One block: its header, then the routine of its type. *lastBlock is set
+// from the block's final-block flag.
 int InflateBlock(int* lastBlock) {
     BitInput in;
     LoadBits(&in);
     NeedBits(&in, 1);
     *lastBlock = (int)LowBits(in.bits, 1);
-    if (!DropBits(&in, 1)) return 1;
+    if (!DropBits(&in, 1)) return kInflateBadData;
     NeedBits(&in, 2);
     uint32_t type = LowBits(in.bits, 2);
-    if (!DropBits(&in, 2)) return 1;
+    if (!DropBits(&in, 2)) return kInflateBadData;
     StoreBits(&in);
     switch (type) {
     case 0: return InflateStoredBlock();
     case 1: return InflateFixedBlock();
     case 2: return InflateDynamicBlock();
-    default: return 2;
+    default: return kInflateBadCode;
     }
 }
+
+}  // namespace
 
 int InflateStream() {
     // 1. A fresh bit buffer at window index 0; the window's old bytes stay.
@@ -928,9 +758,9 @@ int InflateStream() {
     int lastBlock = 0;
     do {
         int result = InflateBlock(&lastBlock);
-        if (result != 0) return result;
+        if (result != kInflateOk) return result;
     } while (!lastBlock);
 
     // 3. The last part of the window.
-    return HandOnWindow(state.windowPos) ? 0 : 1;
+    return HandOnWindow(state.windowPos) ? kInflateOk : kInflateBadData;
 }

@@ -30,7 +30,6 @@ enum : uint32_t {
     kChunkSize = 2048,              // one refill of the input, one write-out of output
     kCodecBufferAllocation = 2068,  // InputBuffer area and outBuffer allocations
     kMaxNameLength = 260,           // longest entry name accepted
-    kMaxOutputPath = 259,           // longest output path
     kWorkPathCapacity = 517,        // working copies of paths: 516 characters + zero
 };
 
