@@ -18,6 +18,10 @@ int InflateStream();
 // CRC-32 (reflected 0xEDB88320).
 void BuildCrcTable();
 void UpdateCrc(const uint8_t* data, uint32_t length);
+// Whether UpdateCrc may use the processor's carry-less multiply where it
+// has one (BuildCrcTable allows it); 1 when it does. Tests turn it off to
+// check the portable code.
+int UseFastCrc(int allowed);
 
 // Output stage.
 void FlushWindow(uint32_t count);
