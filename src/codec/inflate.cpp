@@ -60,9 +60,10 @@ enum : uint32_t {
     kFixedDistanceCount = 30,  // the fixed distance code: 30 of its 32 five-bit codes
     kLiteralSimpleCount = 257, // literals 0..255 and end of block
     kMaxMatch = 258,
-    // The fast loop runs while windowPos is below this: a literal pair or the
-    // longest match then ends before the window's end.
-    kFastWindowLimit = kWindowSize - kMaxMatch,
+    // The fast loop runs while windowPos is below this: the longest match
+    // then ends before the window's end, and its last 16-byte piece within
+    // the window's allocation.
+    kFastWindowLimit = kWindowAllocation - 16 - kMaxMatch,
     // ... and while the reader's current fill holds at least one 8-byte load.
     kFastInputBytes = 8,
 };
@@ -391,15 +392,69 @@ int DecodeOneSymbol(BitInput* in, uint32_t* position, const CodeTables& literals
     return kBlockGoesOn;
 }
 
+// A match of the fast loop in whole 16-byte pieces, the last of which may
+// run up to 15 bytes past the match's end. The window beyond the match still
+// holds bytes of the previous pass that later matches may reach, so the 16
+// bytes there are saved first and put back after. Taken when source and
+// destination lie at least 16 bytes apart (no piece reads a byte that the
+// same piece writes) and the source does not run past the window's end;
+// anything else goes through CopyMatch.
+// Contract: pos + length + 16 <= kWindowAllocation.
+KVSFX_HOT void CopyMatchFast(uint8_t* window, uint32_t pos, uint32_t distance, uint32_t length) {
+    uint32_t from = (pos - distance) & (kWindowSize - 1);
+    bool apart = from + 16 <= pos || from >= pos + 16;
+    if (!apart || from + length + 16 > kWindowAllocation) {
+        CopyMatch(window, pos, distance, length);
+        return;
+    }
+    uint8_t* out = window + pos;
+    uint8_t* const end = out + length;
+    const uint8_t* source = window + from;
+    uint8_t beyond[16];
+    memcpy(beyond, end, 16);
+    do {
+        memcpy(out, source, 16);
+        out += 16;
+        source += 16;
+    } while (out < end);
+    memcpy(end, beyond, 16);
+}
+
+// Refills the bit buffer from 8 bytes at next, branch-free: takes the whole
+// bytes that fit, and leaves 56 to 63 valid bits. The bits above the count
+// are copies of the bytes that follow, so OR-ing them again changes nothing.
+#define REFILL_BITS(bits, count, next)              \
+    do {                                            \
+        (bits) |= Load64(next) << (count);          \
+        (next) += (63 - (count)) >> 3;              \
+        (count) |= 56;                              \
+    } while (0)
+
+// The slot of a code that the root slot entry links to, after the root's
+// bits were consumed.
+KVSFX_HOT DecodeEntry SubTableSlot(const CodeTables& code, DecodeEntry entry, uint64_t bits) {
+    return TableSlots(code.subTables[EntryValue(entry)])[LowBits(bits, EntryOp(entry) - kLinkBase)];
+}
+
+// A block with no distance codes: its one slot is invalid.
+const DecodeEntry kNoDistanceCode = kOpInvalid << 8;
+
 // The fast loop.
-// Assumes, for every symbol it decodes: at least 8 bytes in the reader's
-// current fill (one refill loads 8 and takes at most 7), and windowPos below
-// 32,768 - 258, so that neither a refill of the reader nor a window flush can
-// happen inside. One refill leaves at least 56 bits: enough for a length code
-// with its extra bits and a distance code with its extra bits (15 + 5 + 15 +
-// 13 = 48), or for three literals.
+// Assumes, at the top of every round: at least 16 bytes in the reader's
+// current fill (the round refills twice, each time loading 8 bytes and
+// taking at most 7), and windowPos below kFastWindowLimit, so that neither
+// a refill of the reader nor a window flush can happen inside and a match's
+// last piece stays within the window's allocation. A refill leaves at least
+// 56 bits: enough for three literals of up to 15 bits with 11 left for the
+// next lookup, or for a length code with its extra bits and a distance code
+// with its extra bits (15 + 5 + 15 + 13 = 48); the match refills again
+// before it looks up the next code. The next literal/length slot is looked
+// up as soon as its bits are known, before the bytes of the current symbol
+// are written, so that the lookup overlaps the copy.
 // Leaves: the bit state, the input position and windowPos in *in and
-// *position; kBlockGoesOn when the assumptions no longer hold.
+// *position; kInflateOk after an end of block, kInflateBadData on an invalid
+// code or a distance before the stream's first byte, kBlockGoesOn when the
+// assumptions no longer hold.
 int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, const CodeTables& distances) {
     uint64_t bits = in->bits;
     uint32_t count = in->count;
@@ -409,17 +464,18 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
     uint8_t* const window = state.window;
     const DecodeEntry* const literalSlots = literals.slots;
     const uint32_t literalMask = ((uint32_t)1 << literals.bits) - 1;
-    const uint32_t distanceMask = ((uint32_t)1 << distances.bits) - 1;
+    const DecodeEntry* const distanceSlots = distances.slots ? distances.slots : &kNoDistanceCode;
+    const uint32_t distanceMask = distances.slots ? ((uint32_t)1 << distances.bits) - 1 : 0;
     const uint32_t wrapped = state.windowWrapped;
     int status = kBlockGoesOn;
+    if (end - next < 2 * (ptrdiff_t)kFastInputBytes || pos >= kFastWindowLimit) return status;
 
-    while (end - next >= (ptrdiff_t)kFastInputBytes && pos < kFastWindowLimit) {
-        bits |= Load64(next) << count;
-        next += (63 - count) >> 3;
-        count |= 56;
+    REFILL_BITS(bits, count, next);
+    DecodeEntry entry = literalSlots[(uint32_t)bits & literalMask];
+    do {
+        REFILL_BITS(bits, count, next);
 
-        // Up to three literals per refill (3 x 15 bits).
-        DecodeEntry entry = literalSlots[(uint32_t)bits & literalMask];
+        // Up to three literals.
         if (EntryOp(entry) == kOpLiteral) {
             bits >>= EntryBits(entry);
             count -= EntryBits(entry);
@@ -434,8 +490,11 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
             bits >>= EntryBits(entry);
             count -= EntryBits(entry);
             window[pos++] = (uint8_t)EntryValue(entry);
+            entry = literalSlots[(uint32_t)bits & literalMask];
             continue;
         }
+
+        // A code longer than the root's width.
         if (EntryOp(entry) > kOpLiteral) {
             if (EntryOp(entry) == kOpInvalid) {
                 status = kInflateBadData;
@@ -443,7 +502,7 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
             }
             bits >>= EntryBits(entry);
             count -= EntryBits(entry);
-            entry = TableSlots(literals.subTables[EntryValue(entry)])[LowBits(bits, EntryOp(entry) - kLinkBase)];
+            entry = SubTableSlot(literals, entry, bits);
             if (EntryOp(entry) == kOpInvalid) {
                 status = kInflateBadData;
                 break;
@@ -452,6 +511,7 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
                 bits >>= EntryBits(entry);
                 count -= EntryBits(entry);
                 window[pos++] = (uint8_t)EntryValue(entry);
+                entry = literalSlots[(uint32_t)bits & literalMask];
                 continue;
             }
         }
@@ -461,16 +521,13 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
             status = kInflateOk;
             break;
         }
+
+        // A match: its length, then its distance.
         uint32_t extra = EntryOp(entry);
         uint32_t length = EntryValue(entry) + LowBits(bits, extra);
         bits >>= extra;
         count -= extra;
-
-        if (distances.slots == 0) {  // a length with no distance code
-            status = kInflateBadData;
-            break;
-        }
-        entry = distances.slots[(uint32_t)bits & distanceMask];
+        entry = distanceSlots[(uint32_t)bits & distanceMask];
         if (EntryOp(entry) > kOpLiteral) {
             if (EntryOp(entry) == kOpInvalid) {
                 status = kInflateBadData;
@@ -478,7 +535,7 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
             }
             bits >>= EntryBits(entry);
             count -= EntryBits(entry);
-            entry = TableSlots(distances.subTables[EntryValue(entry)])[LowBits(bits, EntryOp(entry) - kLinkBase)];
+            entry = SubTableSlot(distances, entry, bits);
             if (EntryOp(entry) == kOpInvalid) {
                 status = kInflateBadData;
                 break;
@@ -495,9 +552,11 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
             break;
         }
 
-        CopyMatch(window, pos, distance, length);
+        REFILL_BITS(bits, count, next);
+        entry = literalSlots[(uint32_t)bits & literalMask];
+        CopyMatchFast(window, pos, distance, length);
         pos += length;
-    }
+    } while (end - next >= 2 * (ptrdiff_t)kFastInputBytes && pos < kFastWindowLimit);
 
     in->left -= (int32_t)(next - in->next);
     in->bits = bits;
@@ -506,6 +565,8 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
     *position = pos;
     return status;
 }
+
+#undef REFILL_BITS
 
 // ---------------------------------------------------------------------------
 // Blocks. Each routine loads the bit state and windowPos at its start and
