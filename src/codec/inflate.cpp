@@ -461,6 +461,8 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
     const uint8_t* next = in->next;
     const uint8_t* const end = next + (in->left > 0 ? in->left : 0);  // of the reader's fill
     uint32_t pos = *position;
+    if (end - next < 2 * (ptrdiff_t)kFastInputBytes || pos >= kFastWindowLimit) return kBlockGoesOn;
+    const uint8_t* const inputLimit = end - 2 * kFastInputBytes;  // the last round starts at or before it
     uint8_t* const window = state.window;
     const DecodeEntry* const literalSlots = literals.slots;
     const uint32_t literalMask = ((uint32_t)1 << literals.bits) - 1;
@@ -468,7 +470,6 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
     const uint32_t distanceMask = distances.slots ? ((uint32_t)1 << distances.bits) - 1 : 0;
     const uint32_t wrapped = state.windowWrapped;
     int status = kBlockGoesOn;
-    if (end - next < 2 * (ptrdiff_t)kFastInputBytes || pos >= kFastWindowLimit) return status;
 
     REFILL_BITS(bits, count, next);
     DecodeEntry entry = literalSlots[(uint32_t)bits & literalMask];
@@ -556,7 +557,7 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
         entry = literalSlots[(uint32_t)bits & literalMask];
         CopyMatchFast(window, pos, distance, length);
         pos += length;
-    } while (end - next >= 2 * (ptrdiff_t)kFastInputBytes && pos < kFastWindowLimit);
+    } while (next <= inputLimit && pos < kFastWindowLimit);
 
     in->left -= (int32_t)(next - in->next);
     in->bits = bits;
