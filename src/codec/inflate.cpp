@@ -19,15 +19,20 @@
 // above its own length); consuming any of those zero bits means the stream
 // was cut short, and decoding stops with result 1 instead of running on.
 //
-// Results: 0 stream decoded; 1 stored length and complement differ,
-// literal/length count above 286 or distance count above 30, a repeat past
-// the declared lengths, an incomplete code (unless its longest length is 1),
-// an invalid code met while decoding, a code with no codes at all that a
-// block needs, input that ran out, a distance that reaches before the
-// stream's first byte, or (file mode) output that would pass the entry's
-// declared size; 2 block type 3 or an over-subscribed code. On 1 and 2 the decoder stops at once: window bytes since the last
-// full-window flush are not flushed. The block's tables are released on
-// every path that returns.
+// Results (codec.h): kInflateOk, the stream decoded; kInflateBadData, stored
+// length and complement differ, literal/length count above 286 or distance
+// count above 30, a repeat past the declared lengths, an incomplete code
+// (unless its longest length is 1), an invalid code met while decoding, a
+// code with no codes at all that a block needs, input that ran out, a
+// distance that reaches before the stream's first byte, or (file mode)
+// output that would pass the entry's declared size; kInflateBadCode, block
+// type 3 or an over-subscribed code. On an error the decoder stops at once:
+// window bytes since the last full-window flush are not flushed. The
+// block's tables are released on every path that returns.
+//
+// Decoding runs in a fast loop (DecodeFast) while the input and the window
+// leave room for a whole round, and symbol by symbol (DecodeOneSymbol)
+// near the ends of the input's fill and of the window.
 #include "codec/inflate.h"
 
 #include <string.h>
