@@ -594,6 +594,32 @@ TEST_F(InflateMalformed, MatchesAcrossTheWindowsEnd) {
     }
 }
 
+// Matches are copied in whole pieces that may run past their end; the bytes
+// there belong to the previous pass and must still be there for the next
+// match, which reaches them from a whole window back.
+TEST_F(InflateMalformed, MatchesLeaveThePreviousPassIntact) {
+    Bytes data = RandomBytes(40000, 8);
+    for (int distance : {16, 100, 32760}) {
+        SCOPED_TRACE(distance);
+        Bytes stream = StoredThenFixed(data, [&](BitWriter& w) {
+            FixedMatch(w, 5, distance);
+            FixedMatch(w, 20, 32768);
+            FixedMatch(w, 3, 32768);
+            for (int i = 0; i < 40; i++) FixedSymbol(w, 'x');  // keeps the matches in the fast loop
+        });
+        Bytes expected = data;
+        for (int length : {5, 20, 3}) {
+            int back = length == 5 ? distance : 32768;
+            for (int i = 0; i < length; i++) expected.push_back(expected[expected.size() - back]);
+        }
+        expected.insert(expected.end(), 40, 'x');
+        ASSERT_EQ(ZlibInflate(stream, expected.size()), expected) << "the control";
+        InflateOutcome outcome = RunInflate(stream);
+        EXPECT_EQ(outcome.result, 0);
+        EXPECT_TRUE(outcome.output == expected);
+    }
+}
+
 // The window is never cleared between streams, but a distance reaching
 // before the stream's first byte is refused, as zlib refuses it, in every
 // target; one that reaches exactly its first byte is taken.
