@@ -8,11 +8,18 @@
 // into 1 MiB pieces, each deflated by zlib at level 6 (the usual level of ZIP
 // tools) into one raw stream.
 //
-// Our inflater runs in memory mode (as for the embedded streams), each
-// stream into a 1 MiB target; zlib inflates raw (windowBits -15) into the
-// same target; libdeflate likewise. Each decoder makes several passes over
-// all streams, interleaved with the others; the best pass counts, in
-// processor time of the thread. Prints one "name: value" line per figure.
+// Our inflater runs as it does for an archive entry: the window's flushes
+// into the 2,048-byte output buffer, the CRC-32 of each write-out, and the
+// write-outs themselves, here copied into a 1 MiB target by a writer that
+// stands in for the file. libdeflate does the same work its own way: it
+// decompresses each whole stream into the target and takes the CRC-32 of
+// the result with libdeflate_crc32. The pure inflate figures compare the
+// decoders alone: ours in memory mode (as for the embedded streams), zlib
+// raw (windowBits -15) and libdeflate, each into the target. Stored blocks
+// are measured apart, on the same corpus deflated at level 0. Each decoder
+// makes several passes over all streams, interleaved with the others; the
+// best pass counts, in processor time of the thread. Prints one
+// "name: value" line per figure.
 #include <libdeflate.h>
 #include <zlib.h>
 
@@ -79,9 +86,9 @@ struct Stream {
     uint32_t crc;
 };
 
-Bytes Deflate(const uint8_t* data, size_t size) {
+Bytes Deflate(const uint8_t* data, size_t size, int level) {
     z_stream z = {};
-    deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
     Bytes out(deflateBound(&z, size));
     z.next_in = (Bytef*)data;
     z.avail_in = (uInt)size;
@@ -112,6 +119,47 @@ void Fail(const char* what) {
     exit(1);
 }
 
+// The output file of our file mode: write-outs copied into the target.
+const FileHandle kTargetFile = 0x4f55;
+uint8_t* targetNext;
+
+int32_t WriteToTarget(FileHandle, const void* buffer, uint32_t count) {
+    memcpy(targetNext, buffer, count);
+    targetNext += count;
+    return (int32_t)count;
+}
+
+// Our inflater in memory mode: the stream into target.
+void InflateToMemory(const Stream& s, Bytes* target) {
+    state.input.next = s.compressed.data();
+    state.input.left = (int32_t)s.compressed.size();
+    state.compressedLeft = 0;
+    state.outPtr = target->data();
+    state.outLimit = target->data() + target->size();
+    state.outCount = 0;
+    state.memoryMode = 1;
+    if (InflateStream() != kInflateOk || state.outPtr != target->data() + s.size) Fail("our inflater failed");
+    state.memoryMode = 0;
+}
+
+// Our inflater as for an archive entry, with the CRC-32 checked as the
+// entry's end does it.
+void InflateAsEntry(const Stream& s, Bytes* target) {
+    state.input.next = s.compressed.data();
+    state.input.left = (int32_t)s.compressed.size();
+    state.compressedLeft = 0;
+    state.outPtr = state.outBuffer;
+    state.outCount = 0;
+    state.outputLeft = (uint32_t)s.size;
+    state.outputFile = kTargetFile;
+    state.crc = 0xFFFFFFFFu;
+    targetNext = target->data();
+    if (InflateStream() != kInflateOk || state.outputLeft != 0) Fail("our inflater failed");
+    UpdateCrc(state.outBuffer, (uint32_t)state.outCount);
+    WriteToTarget(kTargetFile, state.outBuffer, (uint32_t)state.outCount);
+    if (~state.crc != s.crc) Fail("our inflater's CRC-32 differs");
+}
+
 }  // namespace
 
 int main() {
@@ -122,34 +170,34 @@ int main() {
     Gather({"/usr/bin", "/usr/lib"}, &corpus, kKindBudget);
     if (corpus.size() < 100u * 1000 * 1000) Fail("fewer than 100 MB of files found");
 
-    std::vector<Stream> streams;
+    std::vector<Stream> streams, storedStreams;
     for (size_t at = 0; at < corpus.size(); at += kPieceSize) {
         size_t size = std::min(kPieceSize, corpus.size() - at);
-        streams.push_back({Deflate(corpus.data() + at, size), size,
-                           (uint32_t)crc32(0, corpus.data() + at, (uInt)size)});
+        uint32_t crc = (uint32_t)crc32(0, corpus.data() + at, (uInt)size);
+        streams.push_back({Deflate(corpus.data() + at, size, 6), size, crc});
+        storedStreams.push_back({Deflate(corpus.data() + at, size, 0), size, crc});
     }
     size_t compressedTotal = 0;
     for (const Stream& s : streams) compressedTotal += s.compressed.size();
     const double megabytes = corpus.size() / 1e6;
 
-    // The stub's state: its window, and the CRC table.
+    // The stub's state: its window, its output buffer, the CRC table, and
+    // the writer of the file mode.
     state.window = (uint8_t*)sfxPlatform.allocate(kWindowAllocation);
     state.outBuffer = (uint8_t*)sfxPlatform.allocate(kCodecBufferAllocation);
+    state.messageBuffer = (char*)sfxPlatform.allocate(kMessageBufferSize);
     BuildCrcTable();
+    sfxPlatform.writeFile = WriteToTarget;
     Bytes target(kPieceSize);
 
+    auto oursAsEntries = [&] {
+        for (const Stream& s : streams) InflateAsEntry(s, &target);
+    };
     auto ours = [&] {
-        for (const Stream& s : streams) {
-            state.input.next = s.compressed.data();
-            state.input.left = (int32_t)s.compressed.size();
-            state.compressedLeft = 0;
-            state.outPtr = target.data();
-            state.outLimit = target.data() + target.size();
-            state.outCount = 0;
-            state.memoryMode = 1;
-            if (InflateStream() != 0 || state.outPtr != target.data() + s.size) Fail("our inflater failed");
-            state.memoryMode = 0;
-        }
+        for (const Stream& s : streams) InflateToMemory(s, &target);
+    };
+    auto oursStored = [&] {
+        for (const Stream& s : storedStreams) InflateToMemory(s, &target);
     };
     z_stream z = {};
     inflateInit2(&z, -15);
@@ -164,61 +212,85 @@ int main() {
         }
     };
     libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
-    auto libdeflate = [&] {
-        for (const Stream& s : streams) {
+    auto decompress = [&](const std::vector<Stream>& list, bool withCrc) {
+        for (const Stream& s : list) {
             size_t got = 0;
             if (libdeflate_deflate_decompress(decompressor, s.compressed.data(), s.compressed.size(), target.data(),
                                               target.size(), &got) != LIBDEFLATE_SUCCESS ||
                 got != s.size)
                 Fail("libdeflate failed");
+            if (withCrc && libdeflate_crc32(0, target.data(), got) != s.crc) Fail("libdeflate's CRC-32 differs");
         }
     };
+    auto libdeflateWithCrc = [&] { decompress(streams, true); };
+    auto libdeflate = [&] { decompress(streams, false); };
+    auto libdeflateStored = [&] { decompress(storedStreams, false); };
 
-    // Our output, checked once.
+    // Our output, checked once in each mode.
     for (const Stream& s : streams) {
-        state.input.next = s.compressed.data();
-        state.input.left = (int32_t)s.compressed.size();
-        state.outPtr = target.data();
-        state.outLimit = target.data() + target.size();
-        state.outCount = 0;
-        state.memoryMode = 1;
-        InflateStream();
-        state.memoryMode = 0;
+        InflateToMemory(s, &target);
         if ((uint32_t)crc32(0, target.data(), (uInt)s.size) != s.crc) Fail("our inflater decoded other bytes");
+        InflateAsEntry(s, &target);
+        if ((uint32_t)crc32(0, target.data(), (uInt)s.size) != s.crc) Fail("our inflater wrote other bytes");
     }
 
-    double bestOurs = 1e9, bestZlib = 1e9, bestLibdeflate = 1e9;
+    double bestEntries = 1e9, bestOurs = 1e9, bestStored = 1e9, bestZlib = 1e9;
+    double bestLibdeflateWithCrc = 1e9, bestLibdeflate = 1e9, bestLibdeflateStored = 1e9;
     for (int pass = 0; pass < kPasses; pass++) {
+        bestEntries = std::min(bestEntries, Seconds(oursAsEntries));
+        bestLibdeflateWithCrc = std::min(bestLibdeflateWithCrc, Seconds(libdeflateWithCrc));
         bestOurs = std::min(bestOurs, Seconds(ours));
-        bestZlib = std::min(bestZlib, Seconds(zlib));
         bestLibdeflate = std::min(bestLibdeflate, Seconds(libdeflate));
+        bestZlib = std::min(bestZlib, Seconds(zlib));
+        bestStored = std::min(bestStored, Seconds(oursStored));
+        bestLibdeflateStored = std::min(bestLibdeflateStored, Seconds(libdeflateStored));
     }
     inflateEnd(&z);
     libdeflate_free_decompressor(decompressor);
 
-    // CRC-32 over the whole corpus.
-    uint32_t zlibCrc = 0, ourCrc = 0;
-    double bestOurCrc = 1e9, bestZlibCrc = 1e9;
+    // CRC-32 over the whole corpus, and in the output stage's 2,048-byte
+    // pieces.
+    uint32_t zlibCrc = 0, ourCrc = 0, ourPiecesCrc = 0, libdeflateCrc = 0;
+    double bestOurCrc = 1e9, bestOurPiecesCrc = 1e9, bestZlibCrc = 1e9, bestLibdeflateCrc = 1e9;
+    const uint32_t corpusSize = (uint32_t)corpus.size();
     for (int pass = 0; pass < kPasses; pass++) {
         bestOurCrc = std::min(bestOurCrc, Seconds([&] {
                                   state.crc = 0xFFFFFFFFu;
-                                  UpdateCrc(corpus.data(), (uint32_t)corpus.size());
+                                  UpdateCrc(corpus.data(), corpusSize);
                                   ourCrc = ~state.crc;
                               }));
-        bestZlibCrc = std::min(bestZlibCrc, Seconds([&] { zlibCrc = (uint32_t)crc32(0, corpus.data(), (uInt)corpus.size()); }));
+        bestOurPiecesCrc = std::min(bestOurPiecesCrc, Seconds([&] {
+                                        state.crc = 0xFFFFFFFFu;
+                                        for (uint32_t at = 0; at < corpusSize; at += kChunkSize)
+                                            UpdateCrc(corpus.data() + at, std::min((uint32_t)kChunkSize, corpusSize - at));
+                                        ourPiecesCrc = ~state.crc;
+                                    }));
+        bestZlibCrc = std::min(bestZlibCrc, Seconds([&] { zlibCrc = (uint32_t)crc32(0, corpus.data(), (uInt)corpusSize); }));
+        bestLibdeflateCrc = std::min(bestLibdeflateCrc,
+                                     Seconds([&] { libdeflateCrc = libdeflate_crc32(0, corpus.data(), corpusSize); }));
     }
-    if (ourCrc != zlibCrc) Fail("our CRC-32 differs from zlib's");
+    if (ourCrc != zlibCrc || ourPiecesCrc != zlibCrc || libdeflateCrc != zlibCrc) Fail("the CRC-32s differ");
 
+    const double gigabytes = corpus.size() / 1e9;
     printf("corpus_mb: %.1f\n", megabytes);
     printf("corpus_streams: %zu\n", streams.size());
     printf("corpus_compressed_ratio: %.3f\n", (double)compressedTotal / corpus.size());
+    printf("inflate_entry_mbps: %.1f\n", megabytes / bestEntries);
+    printf("libdeflate_with_crc32_mbps: %.1f\n", megabytes / bestLibdeflateWithCrc);
+    printf("inflate_vs_libdeflate: %.2f\n", bestLibdeflateWithCrc / bestEntries);
     printf("inflate_mbps: %.1f\n", megabytes / bestOurs);
-    printf("zlib_inflate_mbps: %.1f\n", megabytes / bestZlib);
     printf("libdeflate_inflate_mbps: %.1f\n", megabytes / bestLibdeflate);
+    printf("inflate_pure_vs_libdeflate: %.2f\n", bestLibdeflate / bestOurs);
+    printf("zlib_inflate_mbps: %.1f\n", megabytes / bestZlib);
     printf("inflate_vs_zlib: %.2f\n", bestZlib / bestOurs);
-    printf("inflate_vs_libdeflate: %.2f\n", bestLibdeflate / bestOurs);
-    printf("crc32_mbps: %.1f\n", megabytes / bestOurCrc);
-    printf("zlib_crc32_mbps: %.1f\n", megabytes / bestZlibCrc);
+    printf("stored_mbps: %.1f\n", megabytes / bestStored);
+    printf("libdeflate_stored_mbps: %.1f\n", megabytes / bestLibdeflateStored);
+    printf("stored_vs_libdeflate: %.2f\n", bestLibdeflateStored / bestStored);
+    printf("crc32_gbps: %.2f\n", gigabytes / bestOurCrc);
+    printf("crc32_2k_gbps: %.2f\n", gigabytes / bestOurPiecesCrc);
+    printf("zlib_crc32_gbps: %.2f\n", gigabytes / bestZlibCrc);
+    printf("libdeflate_crc32_gbps: %.2f\n", gigabytes / bestLibdeflateCrc);
     printf("crc32_vs_zlib: %.2f\n", bestZlibCrc / bestOurCrc);
+    printf("crc32_vs_libdeflate: %.2f\n", bestLibdeflateCrc / bestOurCrc);
     return 0;
 }

@@ -129,6 +129,7 @@ InflateOutcome RunInflate(const Bytes& stream, const InflateOptions& options) {
         state.outPtr = state.outBuffer;
         state.outCount = 0;
         state.crc = 0xFFFFFFFFu;
+        state.outputLeft = options.declaredSize;
         state.bytesDone = 0;
         state.lastMeterBytes = 0;
     } else {
@@ -140,6 +141,7 @@ InflateOutcome RunInflate(const Bytes& stream, const InflateOptions& options) {
     }
 
     outcome.result = InflateStream();
+    outcome.inputLeft = state.input.left;
 
     if (options.target == Target::File) {
         outcome.writeOuts = writeCalls;
@@ -148,6 +150,7 @@ InflateOutcome RunInflate(const Bytes& stream, const InflateOptions& options) {
         written.insert(written.end(), state.outBuffer, state.outBuffer + state.outCount);
         outcome.output = written;
         outcome.crc = ~state.crc;
+        outcome.outputLeft = state.outputLeft;
     } else {
         outcome.output.assign(target.data(), state.outPtr);
         state.memoryMode = 0;

@@ -24,6 +24,7 @@ struct InflateOptions {
     Target target = Target::File;
     uint32_t volumeSize = 0;  // Archive: a spanned set whose volumes hold this many bytes each; 0: one file
     uint32_t capacity = 0;    // Memory target: its size; 0: larger than any test stream decodes to
+    uint32_t declaredSize = 0xFFFFFFFF;  // File target: the entry's uncompressed size from its header
 };
 
 struct InflateOutcome {
@@ -33,6 +34,8 @@ struct InflateOutcome {
     uint32_t crc = 0;            // File: CRC-32 as the output stage computed it over output
     uint32_t volumeChanges = 0;  // Archive with volumeSize: disks asked for
     uint32_t bytesRead = 0;      // Archive: compressed bytes taken from the archive file
+    uint32_t outputLeft = 0;     // File: declared bytes the stream did not produce
+    int32_t inputLeft = 0;       // Memory source: stream bytes not taken
 };
 
 // Fake platform, the three codec buffers, the CRC table. Call once per test.

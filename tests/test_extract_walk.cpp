@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <utime.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <functional>
@@ -277,6 +278,98 @@ TEST(Walk, FailuresEndTheRunWithTheirMessage) {
         // Nothing lands beside the destination.
         EXPECT_FALSE(Exists(run.folder + "/../x.txt"));
         EXPECT_FALSE(Exists(run.folder + "/../up"));
+    }
+}
+
+// A deflated entry whose compressed data is stream, with the CRC-32 and
+// uncompressed size its header declares.
+std::string DeflatedEntry(const std::string& name, const std::string& stream, uint32_t crc, uint32_t size) {
+    ZipItem item = Item(name, stream, 0);
+    item.crc = crc;
+    item.uncompressedSize = size;
+    std::string bytes = LocalEntryBytes(item);
+    bytes[8] = 8;  // the method: deflated
+    return bytes;
+}
+
+// data deflated as if dictionary had come before it in the same stream.
+std::string DeflateAfter(const std::string& dictionary, const std::string& data) {
+    z_stream z = {};
+    deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    deflateSetDictionary(&z, (const Bytef*)dictionary.data(), (uInt)dictionary.size());
+    std::string out(deflateBound(&z, data.size()), '\0');
+    z.next_in = (Bytef*)data.data();
+    z.avail_in = (uInt)data.size();
+    z.next_out = (Bytef*)&out[0];
+    z.avail_out = (uInt)out.size();
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// zlib's result for a raw deflate stream that should decode to size bytes.
+int ZlibUncompress(const std::string& stream, size_t size) {
+    z_stream z = {};
+    inflateInit2(&z, -15);
+    std::string out(size, '\0');
+    z.next_in = (Bytef*)stream.data();
+    z.avail_in = (uInt)stream.size();
+    z.next_out = (Bytef*)&out[0];
+    z.avail_out = (uInt)out.size();
+    int result = inflate(&z, Z_FINISH);
+    inflateEnd(&z);
+    return result == Z_STREAM_END ? Z_OK : result;
+}
+
+// Deflated data is trusted only as far as it agrees with its header: a
+// stream the inflater refuses, one that decodes to more or fewer bytes than
+// declared, and one that reaches back into the previous entry's bytes (which
+// the window still holds) all end the run with message 30 naming the entry,
+// whatever CRC the header carries, and leave no file behind. A stored entry whose sizes differ, or a file with bytes but no
+// data, is refused with message 31 before anything is created.
+TEST(Walk, EntryDataMustAgreeWithItsHeader) {
+    std::string big(4u << 20, 'z');
+    std::string first = Text(40000);
+    // After the first entry the window holds its bytes 7,232..32,767 just
+    // before index 32,768, where the next stream starts.
+    std::string reused = first.substr(10000, 3000);
+    std::string reaching = DeflateAfter(first.substr(7232, 32768 - 7232), reused);
+    ASSERT_NE(Z_OK, ZlibUncompress(reaching, reused.size()));  // it does reach back
+    ZipItem storedLonger = Item("stored.txt", "stored", 0);
+    storedLonger.uncompressedSize = 7;
+    ZipItem noData = Item("empty.txt", "", 8);
+    noData.compressedSize = 0;
+    noData.uncompressedSize = 5;
+    struct Row {
+        const char* what;
+        std::string archive;
+        int message;
+        std::string file;
+    } rows[] = {
+        {"block type 3, CRC 0, size 0", DeflatedEntry("damaged.txt", "\x07", 0, 0), MSG_BAD_CRC, "damaged.txt"},
+        {"expands past its declared size", DeflatedEntry("bomb.txt", Deflate(big, 9), Crc32(big.substr(0, 1000)), 1000),
+         MSG_BAD_CRC, "bomb.txt"},
+        {"stops short of its declared size", DeflatedEntry("short.txt", Deflate("hello"), Crc32("hello"), 10),
+         MSG_BAD_CRC, "short.txt"},
+        {"reaches into the previous entry", LocalEntryBytes(Item("first.txt", first)) +
+             DeflatedEntry("second.txt", reaching, Crc32(reused), (uint32_t)reused.size()),
+         MSG_BAD_CRC, "second.txt"},
+        {"stored, sizes differ", LocalEntryBytes(storedLonger), MSG_BAD_ZIP_HEADER, "stored.txt"},
+        {"bytes declared, no data", LocalEntryBytes(noData), MSG_BAD_ZIP_HEADER, "empty.txt"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Outcome run = Extract("disagree", row.archive + ZipBytes({}));
+        EXPECT_EQ(2, run.exitCode);
+        EXPECT_EQ(1u, run.boxes.size());
+        if (run.boxes.empty()) continue;
+        EXPECT_TRUE(StartsWith(run.boxes[0], Lead(row.message))) << run.boxes[0];
+        EXPECT_NE(std::string::npos, run.boxes[0].find(row.message == MSG_BAD_CRC ? row.file : "")) << run.boxes[0];
+        std::string path = run.folder + "/" + row.file;
+        // A failed entry leaves nothing of itself.
+        EXPECT_FALSE(Exists(path));
+        EXPECT_EQ("", Leftovers(run.folder));
     }
 }
 

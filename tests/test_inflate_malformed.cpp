@@ -280,6 +280,34 @@ std::vector<Vector> MalformedVectors() {
         v.push_back({w.Finish(), "no last block", 1});
     }
     v.push_back({{}, "no bytes at all", 1});
+    // Distances that reach before the stream's first byte: the window still
+    // holds an earlier stream's bytes there, which are not this stream's.
+    {
+        BitWriter w;
+        w.Bits(1, 1).Bits(1, 2);
+        FixedSymbol(w, 'a');
+        FixedMatch(w, 3, 2);
+        for (int i = 0; i < 40; i++) FixedSymbol(w, 'b');  // the fast loop meets the match
+        FixedSymbol(w, 256);
+        v.push_back({w.Finish(), "distance one byte before the stream's start", 1});
+    }
+    {
+        BitWriter w;
+        w.Bits(1, 1).Bits(1, 2);
+        FixedMatch(w, 10, 32768);
+        FixedSymbol(w, 256);
+        v.push_back({w.Finish(), "distance 32,768 at the stream's first byte", 1});
+    }
+    {
+        // A stored block of 32,767 bytes: one short of a whole window.
+        BitWriter w;
+        w.Bits(0, 1).Bits(0, 2).AlignToByte().Bits(32767, 16).Bits(32767 ^ 0xFFFF, 16);
+        for (int i = 0; i < 32767; i++) w.Byte((uint8_t)i);
+        w.Bits(1, 1).Bits(1, 2);
+        FixedMatch(w, 3, 32768);
+        FixedSymbol(w, 256);
+        v.push_back({w.Finish(), "distance 32,768 after 32,767 bytes", 1});
+    }
     return v;
 }
 
@@ -303,7 +331,12 @@ protected:
 };
 
 TEST_F(InflateMalformed, EveryCaseGivesItsResult) {
-    for (const Vector& vector : MalformedVectors()) ExpectResult(vector.bytes, vector.expected, vector.what);
+    for (const Vector& vector : MalformedVectors()) {
+        // The window holds bytes of an earlier stream, as it does between
+        // entries.
+        memset(state.window, 'z', kWindowSize);
+        ExpectResult(vector.bytes, vector.expected, vector.what);
+    }
 }
 
 struct GoodVector {
@@ -460,14 +493,10 @@ TEST_F(InflateMalformed, FlippedBitsStayInBounds) {
         Bytes stream = streams[trial % streams.size()];
         int flips = 1 + (int)(random() % 4);
         for (int f = 0; f < flips; f++) stream[random() % stream.size()] ^= (uint8_t)(1 << (random() % 8));
-        // A distance reaching before the stream's start reads what the
-        // window held: the same for both runs.
-        memset(state.window, 0, kWindowAllocation);
         InflateOutcome outcome = RunInflate(stream, options);
         ASSERT_TRUE(outcome.result >= 0 && outcome.result <= 2);
         ASSERT_LE(outcome.output.size(), options.capacity);
         if (trial % 5 == 0) {
-            memset(state.window, 0, kWindowAllocation);
             InflateOutcome file = RunInflate(stream);
             ASSERT_EQ(file.result, outcome.result);
             ASSERT_TRUE(std::equal(outcome.output.begin(), outcome.output.end(), file.output.begin()));
@@ -565,18 +594,99 @@ TEST_F(InflateMalformed, MatchesAcrossTheWindowsEnd) {
     }
 }
 
-// The window is never cleared: a distance reaching before the stream's
-// first byte copies what an earlier stream left there.
-TEST_F(InflateMalformed, DistancesBeforeTheStreamReadTheOldWindow) {
+// Matches are copied in whole pieces that may run past their end; the bytes
+// there belong to the previous pass and must still be there for the next
+// match, which reaches them from a whole window back.
+TEST_F(InflateMalformed, MatchesLeaveThePreviousPassIntact) {
+    Bytes data = RandomBytes(40000, 8);
+    for (int distance : {16, 100, 32760}) {
+        SCOPED_TRACE(distance);
+        Bytes stream = StoredThenFixed(data, [&](BitWriter& w) {
+            FixedMatch(w, 5, distance);
+            FixedMatch(w, 20, 32768);
+            FixedMatch(w, 3, 32768);
+            for (int i = 0; i < 40; i++) FixedSymbol(w, 'x');  // keeps the matches in the fast loop
+        });
+        Bytes expected = data;
+        for (int length : {5, 20, 3}) {
+            int back = length == 5 ? distance : 32768;
+            for (int i = 0; i < length; i++) expected.push_back(expected[expected.size() - back]);
+        }
+        expected.insert(expected.end(), 40, 'x');
+        ASSERT_EQ(ZlibInflate(stream, expected.size()), expected) << "the control";
+        InflateOutcome outcome = RunInflate(stream);
+        EXPECT_EQ(outcome.result, 0);
+        EXPECT_TRUE(outcome.output == expected);
+    }
+}
+
+// The window is never cleared between streams, but a distance reaching
+// before the stream's first byte is refused, as zlib refuses it, in every
+// target; one that reaches exactly its first byte is taken.
+TEST_F(InflateMalformed, DistancesBeforeTheStreamAreRefused) {
     Bytes first = RandomBytes(32768, 51);
     ASSERT_EQ(RunInflate(StoredBlock(first, true)).result, 0);
-    BitWriter w;
-    w.Bits(1, 1).Bits(1, 2);
-    FixedMatch(w, 20, 100);
-    FixedSymbol(w, 256);
-    InflateOutcome outcome = RunInflate(w.Finish());
-    EXPECT_EQ(outcome.result, 0);
-    EXPECT_TRUE(outcome.output == Bytes(first.end() - 100, first.end() - 80));
+    for (int distance : {100, 101}) {
+        SCOPED_TRACE(distance);
+        BitWriter w;
+        w.Bits(0, 1).Bits(0, 2).AlignToByte().Bits(100, 16).Bits(100 ^ 0xFFFF, 16);
+        Bytes expected = RandomBytes(100, 52);
+        for (uint8_t byte : expected) w.Byte(byte);
+        w.Bits(1, 1).Bits(1, 2);
+        FixedMatch(w, 20, distance);
+        FixedSymbol(w, 256);
+        Bytes stream = w.Finish();
+        bool refused = distance > 100;
+        for (int i = 0; !refused && i < 20; i++) expected.push_back(expected[i]);
+        EXPECT_EQ(ZlibInflate(stream, expected.size()).empty(), refused) << "the control";
+        for (Target target : {Target::File, Target::Memory}) {
+            InflateOptions options;
+            options.target = target;
+            InflateOutcome outcome = RunInflate(stream, options);
+            EXPECT_EQ(outcome.result, refused ? 1 : 0);
+            if (!refused) {
+                EXPECT_TRUE(outcome.output == expected);
+            }
+        }
+    }
+}
+
+// An entry's output stops at its declared size: a stream that would pass it
+// ends with 1 as soon as the window that passes it fills or the stream ends,
+// having written nothing beyond it; a stream that stops short leaves bytes
+// of the declared size unproduced, which its caller finds.
+TEST_F(InflateMalformed, EntryOutputStopsAtItsDeclaredSize) {
+    Bytes data = TextLike(70000, 53);
+    Bytes stream = ZlibDeflate(data, 6, Z_DEFAULT_STRATEGY);
+    for (uint32_t declared : {0u, 1u, 32767u, 32768u, 65536u, 69999u, 70000u, 70001u}) {
+        SCOPED_TRACE(declared);
+        InflateOptions options;
+        options.declaredSize = declared;
+        InflateOutcome outcome = RunInflate(stream, options);
+        EXPECT_LE(outcome.output.size(), declared);
+        EXPECT_TRUE(std::equal(outcome.output.begin(), outcome.output.end(), data.begin()));
+        if (declared < data.size()) {
+            EXPECT_EQ(outcome.result, 1);
+        } else {
+            EXPECT_EQ(outcome.result, 0);
+            EXPECT_EQ(outcome.outputLeft, declared - data.size());
+        }
+    }
+
+    // A small stream that expands a thousandfold stops at its first window.
+    Bytes zeros(16u << 20, 0);
+    Bytes bomb = ZlibDeflate(zeros, 9, Z_DEFAULT_STRATEGY);
+    InflateOptions options;
+    options.declaredSize = 1000;
+    InflateOutcome outcome = RunInflate(bomb, options);
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_TRUE(outcome.output.empty());
+    EXPECT_GT(outcome.inputLeft, (int32_t)bomb.size() / 2);
+
+    // Memory targets have their own bound and no declared size.
+    options.target = Target::Memory;
+    options.declaredSize = 0;
+    EXPECT_EQ(RunInflate(stream, options).output.size(), data.size());
 }
 
 // Memory mode fills its target to the end and not one byte further.

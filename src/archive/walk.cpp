@@ -137,14 +137,33 @@ void ReadExtraField(uint32_t length) {
 //   local header was written as a stream: its end cannot be found from the
 //   header, and extracting it would give an empty or broken file;
 // - an encrypted file shorter than its 12-byte encryption header (folders
-//   carry no data to decrypt).
+//   carry no data to decrypt);
+// - a file whose two sizes contradict each other: stored data that is not
+//   as long as the file, or a file of some bytes with no data at all.
 void CheckEntryHeader() {
     const LocalFileHeader* header = &state.localHeader;
     if (state.entryName[0] == 0) BadZipHeader();
     if ((header->flags & kFlagDescriptor) && header->method == kMethodDeflated && header->compressedSize == 0)
         BadZipHeader();
     int folder = IsPathSeparator(*LastChar(state.entryName));
-    if (!folder && (header->flags & kFlagEncrypted) && header->compressedSize < kEncryptionHeaderSize) BadZipHeader();
+    if (folder) return;
+    uint32_t dataSize = header->compressedSize;
+    if (header->flags & kFlagEncrypted) {
+        if (dataSize < kEncryptionHeaderSize) BadZipHeader();
+        dataSize -= kEncryptionHeaderSize;
+    }
+    if (header->method == kMethodStored && dataSize != header->uncompressedSize) BadZipHeader();
+    if (dataSize == 0 && header->uncompressedSize != 0) BadZipHeader();
+}
+
+// Message 30 for an entry whose deflate data is damaged, or decodes to more
+// or fewer bytes than its header declares: decoding stopped there, and the
+// CRC shown is that of the bytes it had produced.
+[[noreturn]] void DamagedEntryData() {
+    UpdateCrc(state.outBuffer, (uint32_t)state.outCount);
+    FormatText(state.messageBuffer, kMessageBufferSize, MessageText(MSG_BAD_CRC), state.currentName,
+               (unsigned long)~state.crc, (unsigned long)state.localHeader.crc32);
+    FatalError(state.messageBuffer);
 }
 
 // Step 5 of an entry: a folder entry creates its folders and nothing else.
@@ -313,6 +332,7 @@ void ExtractEntryData() {
     state.input.left = 0;
     state.outCount = 0;
     state.outPtr = state.outBuffer;
+    state.outputLeft = state.localHeader.uncompressedSize;
 
     CreateOutputFile();
     if (state.compressedLeft != 0) {
@@ -323,9 +343,9 @@ void ExtractEntryData() {
             break;
         case kMethodDeflated:
             ShowEntryStatus();
-            // Damaged data that the inflater reports shows up as a CRC
-            // mismatch below.
-            InflateStream();
+            // The inflater stops at the declared size; a stream that ends
+            // short of it is as damaged as one it refuses.
+            if (InflateStream() != 0 || state.outputLeft != 0) DamagedEntryData();
             break;
         default:
             // The run's recovery removes the file just created.

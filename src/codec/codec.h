@@ -5,14 +5,23 @@
 
 #include <stdint.h>
 
-// Inflater. Decodes one raw deflate stream from NextInputByte to FlushWindow.
-// 0 success; 1 or 2 malformed data (see inflate.cpp); "not enough memory" is
-// a FatalError.
+// Inflater. Decodes one raw deflate stream from NextInputByte to FlushWindow;
+// "not enough memory" is a FatalError. Its results (also those of the table
+// builder and of each block):
+enum : int {
+    kInflateOk = 0,       // decoded to the end of the last block (a block: to its end)
+    kInflateBadData = 1,  // malformed or incomplete data (see inflate.cpp)
+    kInflateBadCode = 2,  // block type 3, or an over-subscribed code
+};
 int InflateStream();
 
 // CRC-32 (reflected 0xEDB88320).
 void BuildCrcTable();
 void UpdateCrc(const uint8_t* data, uint32_t length);
+// Whether UpdateCrc may use the processor's carry-less multiply where it
+// has one (BuildCrcTable allows it); 1 when it does. Tests turn it off to
+// check the portable code.
+int UseFastCrc(int allowed);
 
 // Output stage.
 void FlushWindow(uint32_t count);

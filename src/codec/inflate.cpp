@@ -19,14 +19,20 @@
 // above its own length); consuming any of those zero bits means the stream
 // was cut short, and decoding stops with result 1 instead of running on.
 //
-// Results: 0 stream decoded; 1 stored length and complement differ,
-// literal/length count above 286 or distance count above 30, a repeat past
-// the declared lengths, an incomplete code (unless its longest length is 1),
-// an invalid code met while decoding, a code with no codes at all that a
-// block needs, or input that ran out; 2 block type 3 or an over-subscribed
-// code. On 1 and 2 the decoder stops at once: window bytes since the last
-// full-window flush are not flushed. The block's tables are released on
-// every path that returns.
+// Results (codec.h): kInflateOk, the stream decoded; kInflateBadData, stored
+// length and complement differ, literal/length count above 286 or distance
+// count above 30, a repeat past the declared lengths, an incomplete code
+// (unless its longest length is 1), an invalid code met while decoding, a
+// code with no codes at all that a block needs, input that ran out, a
+// distance that reaches before the stream's first byte, or (file mode)
+// output that would pass the entry's declared size; kInflateBadCode, block
+// type 3 or an over-subscribed code. On an error the decoder stops at once:
+// window bytes since the last full-window flush are not flushed. The
+// block's tables are released on every path that returns.
+//
+// Decoding runs in a fast loop (DecodeFast) while the input and the window
+// leave room for a whole round, and symbol by symbol (DecodeOneSymbol)
+// near the ends of the input's fill and of the window.
 #include "codec/inflate.h"
 
 #include <string.h>
@@ -36,8 +42,6 @@
 #include "failure/failure.h"
 #include "startup/sfx_state.h"
 
-const uint16_t bitMask[17] = {0,   1,   3,    7,    15,   31,   63,    127,   255,
-                              511, 1023, 2047, 4095, 8191, 16383, 32767, 65535};
 const uint16_t codeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 // Symbol 285 is 258 with no extra bits; 286 and 287 are invalid (extra 99).
 const uint16_t lengthBase[31] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27, 31,
@@ -55,24 +59,20 @@ namespace {
 #define KVSFX_HOT inline __attribute__((always_inline))
 
 enum : uint32_t {
-    kMaxCodeLength = 16,       // longest code length a table accepts
-    kMaxSymbols = 288,         // largest alphabet: the fixed literal/length code
     kMaxLiteralCount = 286,    // HLIT + 257 above this is malformed
     kMaxDistanceCount = 30,    // HDIST + 1 above this is malformed
     kCodeLengthSymbols = 19,   // the code-length alphabet
     kFixedDistanceCount = 30,  // the fixed distance code: 30 of its 32 five-bit codes
     kLiteralSimpleCount = 257, // literals 0..255 and end of block
     kMaxMatch = 258,
-    kLinkBase = 16,            // a link slot's op is 16 + its sub-table's width
-    // The fast loop runs while windowPos is below this: a literal pair or the
-    // longest match then ends before the window's end.
-    kFastWindowLimit = kWindowSize - kMaxMatch,
+    // The fast loop runs while windowPos is below this: the longest match
+    // then ends before the window's end, and its last 16-byte piece within
+    // the window's allocation.
+    kFastWindowLimit = kWindowAllocation - 16 - kMaxMatch,
     // ... and while the reader's current fill holds at least one 8-byte load.
     kFastInputBytes = 8,
 };
 static_assert((kWindowSize & (kWindowSize - 1)) == 0, "window positions wrap with a mask");
-
-const char kNoMemoryText[] = "not enough memory";
 
 // ---------------------------------------------------------------------------
 // Bit input.
@@ -182,12 +182,35 @@ inline bool DropBits(BitInput* in, uint32_t n) {
 // Window writes. Copies have the result of a byte-by-byte copy in increasing
 // order: an overlapping copy repeats the recent bytes.
 
-void PutWindowByte(uint32_t* position, uint8_t byte) {
+// Hands window bytes 0..count-1 to the output stage. An entry's output ends
+// at its declared size: false, with nothing handed on, when these bytes
+// would pass it (a stream that decodes to more than its header says is
+// damaged, and is never written beyond that size).
+bool HandOnWindow(uint32_t count) {
+    if (!state.memoryMode) {
+        if (count > state.outputLeft) return false;
+        state.outputLeft -= count;
+    }
+    if (count == kWindowSize) state.windowWrapped = 1;
+    FlushWindow(count);
+    return true;
+}
+
+// A match may reach back only over bytes of the current stream: the window
+// is shared by every stream, and what an earlier entry left there is not
+// this entry's data.
+KVSFX_HOT bool DistanceInStream(uint32_t distance, uint32_t pos, uint32_t wrapped) {
+    return distance <= pos || wrapped != 0;
+}
+
+// false when the full window cannot be handed on.
+bool PutWindowByte(uint32_t* position, uint8_t byte) {
     state.window[(*position)++] = byte;
     if (*position == kWindowSize) {
-        FlushWindow(kWindowSize);
         *position = 0;
+        return HandOnWindow(kWindowSize);
     }
+    return true;
 }
 
 KVSFX_HOT void Copy8(uint8_t* to, const uint8_t* from) { memcpy(to, from, 8); }
@@ -271,8 +294,8 @@ KVSFX_HOT void CopyMatch(uint8_t* window, uint32_t pos, uint32_t distance, uint3
 
 // A match with no room guaranteed: pieces that end at the window's end or
 // where the source wraps, with a full-window flush whenever windowPos
-// reaches 32,768.
-void CopyMatchPieces(uint32_t* position, uint32_t distance, uint32_t length) {
+// reaches 32,768. false when a full window cannot be handed on.
+bool CopyMatchPieces(uint32_t* position, uint32_t distance, uint32_t length) {
     uint32_t pos = *position;
     while (length > 0) {
         uint32_t from = (pos - distance) & (kWindowSize - 1);
@@ -282,36 +305,12 @@ void CopyMatchPieces(uint32_t* position, uint32_t distance, uint32_t length) {
         pos += piece;
         length -= piece;
         if (pos == kWindowSize) {
-            FlushWindow(kWindowSize);
             pos = 0;
+            if (!HandOnWindow(kWindowSize)) return false;
         }
     }
     *position = pos;
-}
-
-// ---------------------------------------------------------------------------
-// Decoding tables.
-
-DecodeTable* AllocateTable(uint32_t width, uint32_t subTableCount) {
-    uint32_t size = (uint32_t)sizeof(DecodeTable) + ((uint32_t)sizeof(DecodeEntry) << width) +
-                    subTableCount * (uint32_t)sizeof(DecodeTable*);
-    DecodeTable* table = (DecodeTable*)sfxPlatform.allocate(size);
-    if (table == 0) return 0;
-    table->next = 0;
-    table->width = width;
-    table->subTableCount = subTableCount;
-    table->subTables = subTableCount ? (DecodeTable**)(TableSlots(table) + ((uint32_t)1 << width)) : 0;
-    return table;
-}
-
-// The next canonical code of length bits, kept bit-reversed (a code's first
-// bit is the lowest index bit). Moving on to a longer length appends zeros,
-// which leaves the reversed value as it is.
-inline uint32_t NextReversedCode(uint32_t code, uint32_t length) {
-    uint32_t increment = (uint32_t)1 << (length - 1);
-    while (code & increment) increment >>= 1;
-    if (increment == 0) return 0;
-    return (code & (increment - 1)) + increment;
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -332,7 +331,9 @@ CodeTables TablesOf(const DecodeTable* root, uint32_t bits) {
     return code;
 }
 
-enum DecodeStatus { kKeepGoing, kEndOfBlock, kBadData };
+// Beside the results of codec.h, for the symbol decoders: the block goes on
+// (kInflateOk from them means its end of block was decoded).
+const int kBlockGoesOn = -1;
 
 // The slot of the next code in a table of the given width. Input is read
 // only as far as the code needs: a code shorter than the width that lies
@@ -369,60 +370,118 @@ bool DecodeSymbol(BitInput* in, const CodeTables& code, DecodeEntry* found) {
 
 // One literal, match or end of block, with no assumption about the room in
 // the window or the input left.
-DecodeStatus DecodeOneSymbol(BitInput* in, uint32_t* position, const CodeTables& literals,
+int DecodeOneSymbol(BitInput* in, uint32_t* position, const CodeTables& literals,
                              const CodeTables& distances) {
     DecodeEntry entry;
-    if (!DecodeSymbol(in, literals, &entry)) return kBadData;
+    if (!DecodeSymbol(in, literals, &entry)) return kInflateBadData;
     if (EntryOp(entry) == kOpLiteral) {
-        PutWindowByte(position, (uint8_t)EntryValue(entry));
-        return kKeepGoing;
+        if (!PutWindowByte(position, (uint8_t)EntryValue(entry))) return kInflateBadData;
+        return kBlockGoesOn;
     }
-    if (EntryOp(entry) == kOpEndOfBlock) return kEndOfBlock;
+    if (EntryOp(entry) == kOpEndOfBlock) return kInflateOk;
 
     uint32_t extra = EntryOp(entry);
     NeedBits(in, extra);
     uint32_t length = EntryValue(entry) + LowBits(in->bits, extra);
-    if (!DropBits(in, extra)) return kBadData;
+    if (!DropBits(in, extra)) return kInflateBadData;
 
-    if (distances.slots == 0) return kBadData;  // a length with no distance code
-    if (!DecodeSymbol(in, distances, &entry)) return kBadData;
+    if (distances.slots == 0) return kInflateBadData;  // a length with no distance code
+    if (!DecodeSymbol(in, distances, &entry)) return kInflateBadData;
     extra = EntryOp(entry);
     NeedBits(in, extra);
     uint32_t distance = EntryValue(entry) + LowBits(in->bits, extra);
-    if (!DropBits(in, extra)) return kBadData;
+    if (!DropBits(in, extra)) return kInflateBadData;
+    if (!DistanceInStream(distance, *position, state.windowWrapped)) return kInflateBadData;
 
-    CopyMatchPieces(position, distance, length);
-    return kKeepGoing;
+    if (!CopyMatchPieces(position, distance, length)) return kInflateBadData;
+    return kBlockGoesOn;
 }
 
+// A match of the fast loop in whole 16-byte pieces, the last of which may
+// run up to 15 bytes past the match's end. The window beyond the match still
+// holds bytes of the previous pass that later matches may reach, so the 16
+// bytes there are saved first and put back after. Taken when source and
+// destination lie at least 16 bytes apart (no piece reads a byte that the
+// same piece writes) and the source does not run past the window's end;
+// anything else goes through CopyMatch.
+// Contract: pos + length + 16 <= kWindowAllocation.
+KVSFX_HOT void CopyMatchFast(uint8_t* window, uint32_t pos, uint32_t distance, uint32_t length) {
+    uint32_t from = (pos - distance) & (kWindowSize - 1);
+    bool apart = from + 16 <= pos || from >= pos + 16;
+    if (!apart || from + length + 16 > kWindowAllocation) {
+        CopyMatch(window, pos, distance, length);
+        return;
+    }
+    uint8_t* out = window + pos;
+    uint8_t* const end = out + length;
+    const uint8_t* source = window + from;
+    uint8_t beyond[16];
+    memcpy(beyond, end, 16);
+    do {
+        memcpy(out, source, 16);
+        out += 16;
+        source += 16;
+    } while (out < end);
+    memcpy(end, beyond, 16);
+}
+
+// Refills the bit buffer from 8 bytes at next, branch-free: takes the whole
+// bytes that fit, and leaves 56 to 63 valid bits. The bits above the count
+// are copies of the bytes that follow, so OR-ing them again changes nothing.
+#define REFILL_BITS(bits, count, next)              \
+    do {                                            \
+        (bits) |= Load64(next) << (count);          \
+        (next) += (63 - (count)) >> 3;              \
+        (count) |= 56;                              \
+    } while (0)
+
+// The slot of a code that the root slot entry links to, after the root's
+// bits were consumed.
+KVSFX_HOT DecodeEntry SubTableSlot(const CodeTables& code, DecodeEntry entry, uint64_t bits) {
+    return TableSlots(code.subTables[EntryValue(entry)])[LowBits(bits, EntryOp(entry) - kLinkBase)];
+}
+
+// A block with no distance codes: its one slot is invalid.
+const DecodeEntry kNoDistanceCode = kOpInvalid << 8;
+
 // The fast loop.
-// Assumes, for every symbol it decodes: at least 8 bytes in the reader's
-// current fill (one refill loads 8 and takes at most 7), and windowPos below
-// 32,768 - 258, so that neither a refill of the reader nor a window flush can
-// happen inside. One refill leaves at least 56 bits: enough for a length code
-// with its extra bits and a distance code with its extra bits (15 + 5 + 15 +
-// 13 = 48), or for three literals.
+// Assumes, at the top of every round: at least 16 bytes in the reader's
+// current fill (the round refills twice, each time loading 8 bytes and
+// taking at most 7), and windowPos below kFastWindowLimit, so that neither
+// a refill of the reader nor a window flush can happen inside and a match's
+// last piece stays within the window's allocation. A refill leaves at least
+// 56 bits: enough for three literals of up to 15 bits with 11 left for the
+// next lookup, or for a length code with its extra bits and a distance code
+// with its extra bits (15 + 5 + 15 + 13 = 48); the match refills again
+// before it looks up the next code. The next literal/length slot is looked
+// up as soon as its bits are known, before the bytes of the current symbol
+// are written, so that the lookup overlaps the copy.
 // Leaves: the bit state, the input position and windowPos in *in and
-// *position; kKeepGoing when the assumptions no longer hold.
-DecodeStatus DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, const CodeTables& distances) {
+// *position; kInflateOk after an end of block, kInflateBadData on an invalid
+// code or a distance before the stream's first byte, kBlockGoesOn when the
+// assumptions no longer hold.
+int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, const CodeTables& distances) {
     uint64_t bits = in->bits;
     uint32_t count = in->count;
     const uint8_t* next = in->next;
     const uint8_t* const end = next + (in->left > 0 ? in->left : 0);  // of the reader's fill
     uint32_t pos = *position;
+    if (end - next < 2 * (ptrdiff_t)kFastInputBytes || pos >= kFastWindowLimit) return kBlockGoesOn;
+    const uint8_t* const inputLimit = end - 2 * kFastInputBytes;  // the last round starts at or before it
     uint8_t* const window = state.window;
     const DecodeEntry* const literalSlots = literals.slots;
     const uint32_t literalMask = ((uint32_t)1 << literals.bits) - 1;
-    const uint32_t distanceMask = ((uint32_t)1 << distances.bits) - 1;
-    DecodeStatus status = kKeepGoing;
+    const DecodeEntry* const distanceSlots = distances.slots ? distances.slots : &kNoDistanceCode;
+    const uint32_t distanceMask = distances.slots ? ((uint32_t)1 << distances.bits) - 1 : 0;
+    const uint32_t wrapped = state.windowWrapped;
+    int status = kBlockGoesOn;
 
-    while (end - next >= (ptrdiff_t)kFastInputBytes && pos < kFastWindowLimit) {
-        bits |= Load64(next) << count;
-        next += (63 - count) >> 3;
-        count |= 56;
+    REFILL_BITS(bits, count, next);
+    DecodeEntry entry = literalSlots[(uint32_t)bits & literalMask];
+    do {
+        REFILL_BITS(bits, count, next);
 
-        // Up to three literals per refill (3 x 15 bits).
-        DecodeEntry entry = literalSlots[(uint32_t)bits & literalMask];
+        // Up to three literals.
         if (EntryOp(entry) == kOpLiteral) {
             bits >>= EntryBits(entry);
             count -= EntryBits(entry);
@@ -437,53 +496,54 @@ DecodeStatus DecodeFast(BitInput* in, uint32_t* position, const CodeTables& lite
             bits >>= EntryBits(entry);
             count -= EntryBits(entry);
             window[pos++] = (uint8_t)EntryValue(entry);
+            entry = literalSlots[(uint32_t)bits & literalMask];
             continue;
         }
+
+        // A code longer than the root's width.
         if (EntryOp(entry) > kOpLiteral) {
             if (EntryOp(entry) == kOpInvalid) {
-                status = kBadData;
+                status = kInflateBadData;
                 break;
             }
             bits >>= EntryBits(entry);
             count -= EntryBits(entry);
-            entry = TableSlots(literals.subTables[EntryValue(entry)])[LowBits(bits, EntryOp(entry) - kLinkBase)];
+            entry = SubTableSlot(literals, entry, bits);
             if (EntryOp(entry) == kOpInvalid) {
-                status = kBadData;
+                status = kInflateBadData;
                 break;
             }
             if (EntryOp(entry) == kOpLiteral) {
                 bits >>= EntryBits(entry);
                 count -= EntryBits(entry);
                 window[pos++] = (uint8_t)EntryValue(entry);
+                entry = literalSlots[(uint32_t)bits & literalMask];
                 continue;
             }
         }
         bits >>= EntryBits(entry);
         count -= EntryBits(entry);
         if (EntryOp(entry) == kOpEndOfBlock) {
-            status = kEndOfBlock;
+            status = kInflateOk;
             break;
         }
+
+        // A match: its length, then its distance.
         uint32_t extra = EntryOp(entry);
         uint32_t length = EntryValue(entry) + LowBits(bits, extra);
         bits >>= extra;
         count -= extra;
-
-        if (distances.slots == 0) {  // a length with no distance code
-            status = kBadData;
-            break;
-        }
-        entry = distances.slots[(uint32_t)bits & distanceMask];
+        entry = distanceSlots[(uint32_t)bits & distanceMask];
         if (EntryOp(entry) > kOpLiteral) {
             if (EntryOp(entry) == kOpInvalid) {
-                status = kBadData;
+                status = kInflateBadData;
                 break;
             }
             bits >>= EntryBits(entry);
             count -= EntryBits(entry);
-            entry = TableSlots(distances.subTables[EntryValue(entry)])[LowBits(bits, EntryOp(entry) - kLinkBase)];
+            entry = SubTableSlot(distances, entry, bits);
             if (EntryOp(entry) == kOpInvalid) {
-                status = kBadData;
+                status = kInflateBadData;
                 break;
             }
         }
@@ -493,10 +553,16 @@ DecodeStatus DecodeFast(BitInput* in, uint32_t* position, const CodeTables& lite
         uint32_t distance = EntryValue(entry) + LowBits(bits, extra);
         bits >>= extra;
         count -= extra;
+        if (!DistanceInStream(distance, pos, wrapped)) {
+            status = kInflateBadData;
+            break;
+        }
 
-        CopyMatch(window, pos, distance, length);
+        REFILL_BITS(bits, count, next);
+        entry = literalSlots[(uint32_t)bits & literalMask];
+        CopyMatchFast(window, pos, distance, length);
         pos += length;
-    }
+    } while (next <= inputLimit && pos < kFastWindowLimit);
 
     in->left -= (int32_t)(next - in->next);
     in->bits = bits;
@@ -506,165 +572,31 @@ DecodeStatus DecodeFast(BitInput* in, uint32_t* position, const CodeTables& lite
     return status;
 }
 
-}  // namespace
+#undef REFILL_BITS
 
 // ---------------------------------------------------------------------------
-
-int BuildDecodeTables(const uint16_t* lengths, uint32_t n, uint32_t simpleCount, const uint16_t* bases,
-                      const uint16_t* extras, DecodeTable** root, uint32_t* lookupBits) {
-    *root = 0;
-    if (n > kMaxSymbols) return 2;  // no caller has a larger alphabet
-
-    // 1. Codes of each length.
-    uint32_t count[kMaxCodeLength + 1] = {};
-    for (uint32_t symbol = 0; symbol < n; symbol++) {
-        if (lengths[symbol] > kMaxCodeLength) return 2;  // no caller passes one
-        count[lengths[symbol]]++;
-    }
-    if (count[0] == n) {
-        *lookupBits = 0;
-        return 0;
-    }
-    uint32_t shortest = 1;
-    while (count[shortest] == 0) shortest++;
-    uint32_t longest = kMaxCodeLength;
-    while (count[longest] == 0) longest--;
-
-    // 2. The root width, clamped to the code's lengths.
-    uint32_t width = *lookupBits;
-    if (width < shortest) width = shortest;
-    if (width > longest) width = longest;
-    *lookupBits = width;
-
-    // 3. Kraft sum: over-subscribed codes make no table; the patterns left
-    // over complete the code as invalid codes of the longest length.
-    int32_t freePatterns = (int32_t)1 << shortest;
-    for (uint32_t length = shortest; length <= longest; length++) {
-        freePatterns -= (int32_t)count[length];
-        if (freePatterns < 0) return 2;
-        if (length < longest) freePatterns *= 2;
-    }
-    uint32_t extraCodes = (uint32_t)freePatterns;
-
-    // 4. Symbols sorted by length, then by symbol.
-    uint16_t sorted[kMaxSymbols];
-    uint32_t offset[kMaxCodeLength + 2];
-    offset[1] = 0;
-    for (uint32_t length = 1; length <= kMaxCodeLength; length++) offset[length + 1] = offset[length] + count[length];
-    uint32_t listed = offset[kMaxCodeLength + 1];
-    for (uint32_t symbol = 0; symbol < n; symbol++)
-        if (lengths[symbol] != 0) sorted[offset[lengths[symbol]]++] = (uint16_t)symbol;
-
-    // The root, with room for the links to its sub-tables: every root slot
-    // that no code of at most width bits covers starts a longer code.
-    uint32_t rootSize = (uint32_t)1 << width;
-    uint32_t subTableCount = 0;
-    if (longest > width) {
-        uint32_t covered = 0;
-        for (uint32_t length = shortest; length <= width; length++) covered += count[length] << (width - length);
-        subTableCount = rootSize - covered;
-    }
-    DecodeTable* table = AllocateTable(width, subTableCount);
-    if (table == 0) FatalError(kNoMemoryText);
-    DecodeEntry* rootSlots = TableSlots(table);
-
-    // 5, 6. Canonical codes in that order, the extra codes last.
-    uint32_t remaining[kMaxCodeLength + 1];
-    memcpy(remaining, count, sizeof remaining);
-    remaining[longest] += extraCodes;
-    DecodeTable* chainEnd = table;
-    DecodeEntry* subSlots = 0;
-    uint32_t subWidth = 0;
-    uint32_t subIndex = 0;
-    uint32_t currentPrefix = rootSize;  // none yet
-    uint32_t code = 0;
-    uint32_t value = 0;
-    for (uint32_t k = 0; k < listed + extraCodes; k++) {
-        uint32_t length;
-        uint32_t op;
-        if (k < listed) {
-            uint32_t symbol = sorted[k];
-            length = lengths[symbol];
-            if (symbol < simpleCount) {
-                op = symbol < 256 ? kOpLiteral : kOpEndOfBlock;
-                value = symbol;
-            } else {
-                op = extras[symbol - simpleCount];
-                value = bases[symbol - simpleCount];
-            }
-        } else {
-            length = longest;
-            op = kOpInvalid;  // keeps the value of the previous slot
-        }
-
-        if (length <= width) {
-            DecodeEntry entry = MakeEntry(op, length, value);
-            for (uint32_t index = code; index < rootSize; index += (uint32_t)1 << length) rootSlots[index] = entry;
-        } else {
-            uint32_t prefix = code & (rootSize - 1);
-            if (prefix != currentPrefix) {
-                // A sub-table wide enough for every code under this prefix.
-                subWidth = length - width;
-                int32_t open = (int32_t)1 << subWidth;
-                while (subWidth + width < longest) {
-                    open -= (int32_t)remaining[subWidth + width];
-                    if (open <= 0) break;
-                    subWidth++;
-                    open *= 2;
-                }
-                DecodeTable* sub = AllocateTable(subWidth, 0);
-                if (sub == 0) {
-                    FreeDecodeTables(table);
-                    FatalError(kNoMemoryText);
-                }
-                chainEnd->next = sub;
-                chainEnd = sub;
-                table->subTables[subIndex] = sub;
-                rootSlots[prefix] = MakeEntry(kLinkBase + subWidth, width, subIndex);
-                subIndex++;
-                currentPrefix = prefix;
-                subSlots = TableSlots(sub);
-            }
-            DecodeEntry entry = MakeEntry(op, length - width, value);
-            for (uint32_t index = code >> width; index < ((uint32_t)1 << subWidth);
-                 index += (uint32_t)1 << (length - width))
-                subSlots[index] = entry;
-        }
-        remaining[length]--;
-        code = NextReversedCode(code, length);
-    }
-
-    *root = table;
-    // 8. Incomplete codes are an error, except those whose longest length is 1.
-    return extraCodes != 0 && longest != 1 ? 1 : 0;
-}
-
-void FreeDecodeTables(DecodeTable* root) {
-    while (root) {
-        DecodeTable* next = root->next;
-        sfxPlatform.release(root);
-        root = next;
-    }
-}
+// Blocks. Each routine loads the bit state and windowPos at its start and
+// stores them back only when it succeeds; its tables are released at one
+// place, before it returns.
 
 int DecodeCodes(const DecodeTable* literals, const DecodeTable* distances, uint32_t literalBits,
                 uint32_t distanceBits) {
-    if (literals == 0) return 1;  // no literal/length codes: not even the end of block
+    if (literals == 0) return kInflateBadData;  // no literal/length codes: not even the end of block
     CodeTables literalCode = TablesOf(literals, literalBits);
     CodeTables distanceCode = TablesOf(distances, distanceBits);
     BitInput in;
     LoadBits(&in);
     uint32_t pos = state.windowPos;
-    for (;;) {
-        DecodeStatus status = DecodeFast(&in, &pos, literalCode, distanceCode);
-        if (status == kKeepGoing) status = DecodeOneSymbol(&in, &pos, literalCode, distanceCode);
-        if (status == kBadData) return 1;
-        if (status == kEndOfBlock) {
-            state.windowPos = (uint16_t)pos;
-            StoreBits(&in);
-            return 0;
-        }
+    int status = kBlockGoesOn;
+    while (status == kBlockGoesOn) {
+        status = DecodeFast(&in, &pos, literalCode, distanceCode);
+        if (status == kBlockGoesOn) status = DecodeOneSymbol(&in, &pos, literalCode, distanceCode);
     }
+    if (status == kInflateOk) {
+        state.windowPos = (uint16_t)pos;
+        StoreBits(&in);
+    }
+    return status;
 }
 
 int InflateStoredBlock() {
@@ -678,17 +610,17 @@ int InflateStoredBlock() {
     // 2. LEN and its ones' complement.
     NeedBits(&in, 16);
     uint32_t length = LowBits(in.bits, 16);
-    if (!DropBits(&in, 16)) return 1;
+    if (!DropBits(&in, 16)) return kInflateBadData;
     NeedBits(&in, 16);
-    if (LowBits(in.bits, 16) != (~length & 0xFFFF)) return 1;
-    if (!DropBits(&in, 16)) return 1;
+    if (LowBits(in.bits, 16) != (~length & 0xFFFF)) return kInflateBadData;
+    if (!DropBits(&in, 16)) return kInflateBadData;
 
     // 3. LEN bytes: those still in the bit buffer, then straight from the
     // reader's fill.
     while (length > 0 && in.count >= 8) {
         uint8_t byte = (uint8_t)in.bits;
-        if (!DropBits(&in, 8)) return 1;
-        PutWindowByte(&pos, byte);
+        if (!DropBits(&in, 8)) return kInflateBadData;
+        if (!PutWindowByte(&pos, byte)) return kInflateBadData;
         length--;
     }
     if (length > 0) {
@@ -704,8 +636,8 @@ int InflateStoredBlock() {
                 length -= piece;
                 pos += piece;
                 if (pos == kWindowSize) {
-                    FlushWindow(kWindowSize);
                     pos = 0;
+                    if (!HandOnWindow(kWindowSize)) return kInflateBadData;
                 }
             } else {
                 state.input.next = in.next;
@@ -713,8 +645,8 @@ int InflateStoredBlock() {
                 int delivered = NextInputByte(&state.inputByte);
                 in.next = state.input.next;
                 in.left = state.input.left;
-                if (!delivered) return 1;  // the stream was cut short
-                PutWindowByte(&pos, (uint8_t)state.inputByte);
+                if (!delivered) return kInflateBadData;  // the stream was cut short
+                if (!PutWindowByte(&pos, (uint8_t)state.inputByte)) return kInflateBadData;
                 length--;
             }
         }
@@ -724,175 +656,168 @@ int InflateStoredBlock() {
     // 4.
     state.windowPos = (uint16_t)pos;
     StoreBits(&in);
-    return 0;
+    return kInflateOk;
 }
 
 int InflateFixedBlock() {
+    DecodeTable* literals = 0;
+    DecodeTable* distances = 0;
+    uint32_t literalBits = fixedLiteralLookupBits;
+    uint32_t distanceBits = fixedDistanceLookupBits;
+
     // 1. The fixed literal/length code.
     uint16_t lengths[kMaxSymbols];
     for (uint32_t symbol = 0; symbol < kMaxSymbols; symbol++)
         lengths[symbol] = symbol < 144 ? 8 : symbol < 256 ? 9 : symbol < 280 ? 7 : 8;
-    DecodeTable* literals = 0;
-    uint32_t literalBits = fixedLiteralLookupBits;
     int result = BuildDecodeTables(lengths, kMaxSymbols, kLiteralSimpleCount, lengthBase, lengthExtra, &literals,
                                    &literalBits);
-    if (result != 0) {
-        FreeDecodeTables(literals);
-        return result;
-    }
 
-    // 2. The fixed distance code: incomplete (result 1), accepted.
-    for (uint32_t symbol = 0; symbol < kFixedDistanceCount; symbol++) lengths[symbol] = 5;
-    DecodeTable* distances = 0;
-    uint32_t distanceBits = fixedDistanceLookupBits;
-    result = BuildDecodeTables(lengths, kFixedDistanceCount, 0, distanceBase, distanceExtra, &distances,
-                               &distanceBits);
-    if (result > 1) {
-        FreeDecodeTables(literals);
-        return result;
+    // 2. The fixed distance code: 30 of its 32 five-bit codes, incomplete
+    // as the format makes it.
+    if (result == kInflateOk) {
+        for (uint32_t symbol = 0; symbol < kFixedDistanceCount; symbol++) lengths[symbol] = 5;
+        result = BuildDecodeTables(lengths, kFixedDistanceCount, 0, distanceBase, distanceExtra, &distances,
+                                   &distanceBits);
+        if (result == kInflateBadData) result = kInflateOk;
     }
 
     // 3, 4.
-    result = DecodeCodes(literals, distances, literalBits, distanceBits);
+    if (result == kInflateOk) result = DecodeCodes(literals, distances, literalBits, distanceBits);
     FreeDecodeTables(literals);
     FreeDecodeTables(distances);
     return result;
 }
 
-int InflateDynamicBlock() {
+// Step 5 of a dynamic block: total literal/length and distance code lengths
+// as one run (repeats may cross from one to the other), decoded with the
+// code-length code. A slot's op is not examined: the tables are single-level
+// (the width is clamped to the longest length), and an invalid slot (the
+// other half of a single one-bit code) yields its value.
+int ReadLengthRun(BitInput* in, const DecodeTable* codeLengths, uint32_t codeLengthBits, uint16_t* lengths,
+                  uint32_t total) {
+    const DecodeEntry* slots = TableSlots(codeLengths);
+    uint32_t previous = 0;
+    for (uint32_t position = 0; position < total;) {
+        NeedBits(in, codeLengthBits);
+        DecodeEntry entry = slots[LowBits(in->bits, codeLengthBits)];
+        uint32_t symbol = EntryValue(entry);
+        if (!DropBits(in, EntryBits(entry))) return kInflateBadData;
+        if (symbol < 16) {
+            lengths[position++] = (uint16_t)symbol;
+            previous = symbol;
+            continue;
+        }
+        // 16: 3..6 copies of the previous length; 17: 3..10 zeros; 18: 11..138 zeros.
+        uint32_t extraBits = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
+        uint32_t repeat = (symbol == 18 ? 11 : 3);
+        NeedBits(in, extraBits);
+        repeat += LowBits(in->bits, extraBits);
+        if (!DropBits(in, extraBits)) return kInflateBadData;
+        uint32_t repeated = symbol == 16 ? previous : 0;
+        previous = repeated;
+        if (position + repeat > total) return kInflateBadData;
+        while (repeat--) lengths[position++] = (uint16_t)repeated;
+    }
+    return kInflateOk;
+}
+
+// Steps 1 to 6 of a dynamic block: the three counts, the code-length code,
+// and through it the code lengths of the block's two codes.
+int ReadCodeLengths(uint16_t* lengths, uint32_t* literalCount, uint32_t* distanceCount) {
     BitInput in;
     LoadBits(&in);
 
     // 1. The three counts.
     NeedBits(&in, 5);
-    uint32_t literalCount = LowBits(in.bits, 5) + 257;
-    if (!DropBits(&in, 5)) return 1;
+    *literalCount = LowBits(in.bits, 5) + 257;
+    if (!DropBits(&in, 5)) return kInflateBadData;
     NeedBits(&in, 5);
-    uint32_t distanceCount = LowBits(in.bits, 5) + 1;
-    if (!DropBits(&in, 5)) return 1;
+    *distanceCount = LowBits(in.bits, 5) + 1;
+    if (!DropBits(&in, 5)) return kInflateBadData;
     NeedBits(&in, 4);
     uint32_t codeLengthCount = LowBits(in.bits, 4) + 4;
-    if (!DropBits(&in, 4)) return 1;
+    if (!DropBits(&in, 4)) return kInflateBadData;
 
     // 2.
-    if (literalCount > kMaxLiteralCount || distanceCount > kMaxDistanceCount) return 1;
+    if (*literalCount > kMaxLiteralCount || *distanceCount > kMaxDistanceCount) return kInflateBadData;
 
     // 3. The code-length code's lengths, in their order.
     uint16_t codeLengthLengths[kCodeLengthSymbols] = {};
     for (uint32_t i = 0; i < codeLengthCount; i++) {
         NeedBits(&in, 3);
         codeLengthLengths[codeLengthOrder[i]] = (uint16_t)LowBits(in.bits, 3);
-        if (!DropBits(&in, 3)) return 1;
+        if (!DropBits(&in, 3)) return kInflateBadData;
     }
 
-    // 4. Its tables: single-level, since the width is clamped to the
-    // longest length.
+    // 4. Its tables; a code with no codes at all has none.
     DecodeTable* codeLengths = 0;
     uint32_t codeLengthBits = codeLengthLookupBits;
     int result = BuildDecodeTables(codeLengthLengths, kCodeLengthSymbols, kCodeLengthSymbols, 0, 0, &codeLengths,
                                    &codeLengthBits);
-    if (result == 2) return 2;
-    if (result == 1 || codeLengths == 0) {  // incomplete, or no codes at all
-        FreeDecodeTables(codeLengths);
-        return 1;
-    }
+    if (result == kInflateOk && codeLengths == 0) result = kInflateBadData;
 
-    // 5. The literal/length and distance lengths, as one run: repeats may
-    // cross from one to the other. A slot's op is not examined: an invalid
-    // slot (the other half of a single one-bit code) yields its value.
-    uint16_t lengths[kMaxLiteralCount + kMaxDistanceCount];
-    uint32_t total = literalCount + distanceCount;
-    uint32_t previous = 0;
-    const DecodeEntry* slots = TableSlots(codeLengths);
-    for (uint32_t position = 0; position < total;) {
-        NeedBits(&in, codeLengthBits);
-        DecodeEntry entry = slots[LowBits(in.bits, codeLengthBits)];
-        uint32_t symbol = EntryValue(entry);
-        bool ok = DropBits(&in, EntryBits(entry));
-        uint32_t repeat = 0;
-        uint32_t repeated = 0;
-        if (ok && symbol < 16) {
-            lengths[position++] = (uint16_t)symbol;
-            previous = symbol;
-            continue;
-        }
-        if (ok && symbol == 16) {
-            NeedBits(&in, 2);
-            repeat = 3 + LowBits(in.bits, 2);
-            ok = DropBits(&in, 2);
-            repeated = previous;
-        } else if (ok && symbol == 17) {
-            NeedBits(&in, 3);
-            repeat = 3 + LowBits(in.bits, 3);
-            ok = DropBits(&in, 3);
-            previous = 0;
-        } else if (ok) {
-            NeedBits(&in, 7);
-            repeat = 11 + LowBits(in.bits, 7);
-            ok = DropBits(&in, 7);
-            previous = 0;
-        }
-        if (!ok || position + repeat > total) {
-            FreeDecodeTables(codeLengths);
-            return 1;
-        }
-        while (repeat--) lengths[position++] = (uint16_t)repeated;
-    }
+    // 5.
+    if (result == kInflateOk)
+        result = ReadLengthRun(&in, codeLengths, codeLengthBits, lengths, *literalCount + *distanceCount);
 
     // 6.
     FreeDecodeTables(codeLengths);
-    StoreBits(&in);
+    if (result == kInflateOk) StoreBits(&in);
+    return result;
+}
 
-    // 7. Literal/length tables.
+int InflateDynamicBlock() {
+    // 1 to 6.
+    uint16_t lengths[kMaxLiteralCount + kMaxDistanceCount];
+    uint32_t literalCount = 0;
+    uint32_t distanceCount = 0;
+    int result = ReadCodeLengths(lengths, &literalCount, &distanceCount);
+    if (result != kInflateOk) return result;
+
+    // 7. Literal/length tables; 8. distance tables.
     DecodeTable* literals = 0;
+    DecodeTable* distances = 0;
     uint32_t literalBits = literalLookupBits;
+    uint32_t distanceBits = distanceLookupBits;
     result = BuildDecodeTables(lengths, literalCount, kLiteralSimpleCount, lengthBase, lengthExtra, &literals,
                                &literalBits);
-    if (result == 2) return 2;
-    if (result == 1) {
-        FreeDecodeTables(literals);
-        return 1;
-    }
-
-    // 8. Distance tables.
-    DecodeTable* distances = 0;
-    uint32_t distanceBits = distanceLookupBits;
-    result = BuildDecodeTables(lengths + literalCount, distanceCount, 0, distanceBase, distanceExtra, &distances,
-                               &distanceBits);
-    if (result != 0) {
-        FreeDecodeTables(distances);
-        FreeDecodeTables(literals);
-        return result;
-    }
+    if (result == kInflateOk)
+        result = BuildDecodeTables(lengths + literalCount, distanceCount, 0, distanceBase, distanceExtra, &distances,
+                                   &distanceBits);
 
     // 9. A code with no codes at all fails only when it is needed.
-    result = DecodeCodes(literals, distances, literalBits, distanceBits);
+    if (result == kInflateOk) result = DecodeCodes(literals, distances, literalBits, distanceBits);
     FreeDecodeTables(literals);
     FreeDecodeTables(distances);
     return result;
 }
 
+// One block: its header, then the routine of its type. *lastBlock is set
+// from the block's final-block flag.
 int InflateBlock(int* lastBlock) {
     BitInput in;
     LoadBits(&in);
     NeedBits(&in, 1);
     *lastBlock = (int)LowBits(in.bits, 1);
-    if (!DropBits(&in, 1)) return 1;
+    if (!DropBits(&in, 1)) return kInflateBadData;
     NeedBits(&in, 2);
     uint32_t type = LowBits(in.bits, 2);
-    if (!DropBits(&in, 2)) return 1;
+    if (!DropBits(&in, 2)) return kInflateBadData;
     StoreBits(&in);
     switch (type) {
     case 0: return InflateStoredBlock();
     case 1: return InflateFixedBlock();
     case 2: return InflateDynamicBlock();
-    default: return 2;
+    default: return kInflateBadCode;
     }
 }
+
+}  // namespace
 
 int InflateStream() {
     // 1. A fresh bit buffer at window index 0; the window's old bytes stay.
     state.windowPos = 0;
+    state.windowWrapped = 0;
     state.bitCount = 0;
     state.bitBuffer = 0;
 
@@ -900,10 +825,9 @@ int InflateStream() {
     int lastBlock = 0;
     do {
         int result = InflateBlock(&lastBlock);
-        if (result != 0) return result;
+        if (result != kInflateOk) return result;
     } while (!lastBlock);
 
     // 3. The last part of the window.
-    FlushWindow(state.windowPos);
-    return 0;
+    return HandOnWindow(state.windowPos) ? kInflateOk : kInflateBadData;
 }

@@ -1,5 +1,6 @@
-// The inflater's internal procedures and tables, for the codec itself and
-// its tests. Callers outside the codec use InflateStream from codec.h.
+// The inflater's decoding tables and constant tables, shared by the decoder
+// (inflate.cpp), the table builder (inflate_tables.cpp) and their tests.
+// Callers outside the codec use InflateStream from codec.h.
 //
 // Decoding tables. A DecodeTable is one zero-filled allocation from
 // sfxPlatform.allocate: a header, then 2^width slots. The tables of one code
@@ -27,7 +28,10 @@ typedef uint32_t DecodeEntry;
 enum : uint32_t {
     kOpEndOfBlock = 15,
     kOpLiteral = 16,
+    kLinkBase = 16,  // a link slot's op is 16 + its sub-table's width
     kOpInvalid = 99,
+    kMaxCodeLength = 16,  // longest code length a table accepts
+    kMaxSymbols = 288,    // largest alphabet: the fixed literal/length code
 };
 
 inline uint32_t EntryBits(DecodeEntry entry) { return entry & 0xFF; }
@@ -47,7 +51,6 @@ inline DecodeEntry* TableSlots(DecodeTable* table) { return (DecodeEntry*)(table
 inline const DecodeEntry* TableSlots(const DecodeTable* table) { return (const DecodeEntry*)(table + 1); }
 
 // Constant tables of the deflate format (RFC 1951, 3.2.5 and 3.2.7).
-extern const uint16_t bitMask[17];          // 2^n - 1
 extern const uint16_t codeLengthOrder[19];  // order of the code-length code lengths
 extern const uint16_t lengthBase[31];       // symbols 257..287; 286 and 287 invalid
 extern const uint16_t lengthExtra[31];      // 99 marks 286 and 287 invalid
@@ -73,28 +76,16 @@ enum : uint32_t {
 // (0..16). Symbols below simpleCount are literals (below 256) or end of
 // block; the others take their op and value from extras[] and bases[]
 // (indexed by symbol - simpleCount). *lookupBits holds the requested root
-// width on entry and the width used on return. Returns 0 (complete code, or
-// a code whose longest length is 1), 1 (incomplete: tables built, missing
-// codes marked invalid) or 2 (over-subscribed: no table). All lengths 0:
-// null root, width 0, result 0. A failed allocation releases this code's
-// tables and is the fatal error "not enough memory".
+// width on entry and the width used on return. Returns kInflateOk (complete
+// code, or a code whose longest length is 1), kInflateBadData (incomplete:
+// tables built, missing codes marked invalid) or kInflateBadCode
+// (over-subscribed: no table). All lengths 0: null root, width 0,
+// kInflateOk. A failed allocation releases this code's tables and is the
+// fatal error "not enough memory".
 int BuildDecodeTables(const uint16_t* lengths, uint32_t n, uint32_t simpleCount, const uint16_t* bases,
                       const uint16_t* extras, DecodeTable** root, uint32_t* lookupBits);
 
 // Releases every table of the chain that starts at root; null does nothing.
 void FreeDecodeTables(DecodeTable* root);
-
-// One block: reads its header, runs the routine of its type. *lastBlock is
-// set from the block's final-block flag. 0 ok, 1 or 2 malformed.
-int InflateBlock(int* lastBlock);
-int InflateStoredBlock();
-int InflateFixedBlock();
-int InflateDynamicBlock();
-
-// Decodes literal/length and distance codes up to the end of the block.
-// 0 at the end of block, 1 on an invalid code, a missing table or input
-// that ran out.
-int DecodeCodes(const DecodeTable* literals, const DecodeTable* distances, uint32_t literalBits,
-                uint32_t distanceBits);
 
 #endif

@@ -7,7 +7,6 @@
 
 int IsAsciiLetter(char c);
 int IsPathSeparator(char c);
-int IsMultiByteChar(const char* position);
 char* LastChar(char* text);        // null for an empty text
 char* LastSeparator(char* text);   // null when there is none
 char* LastComponent(char* text);

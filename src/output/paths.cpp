@@ -22,8 +22,6 @@ int IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= '
 
 int IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 
-int IsMultiByteChar(const char* position) { return sfxPlatform.nextChar(position) - position > 1; }
-
 char* LastChar(char* text) {
     char* last = 0;
     for (char* p = text; *p != 0; p = sfxPlatform.nextChar(p)) last = p;

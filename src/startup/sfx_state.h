@@ -190,6 +190,8 @@ struct SfxState {
     uint16_t windowPos;     // where the next decoded byte goes, 0..32768
     uint16_t inputByte;     // cell NextInputByte stores each delivered byte into
     uint8_t memoryMode;     // an embedded stream is being inflated into memory
+    uint8_t windowWrapped;  // the current stream has filled the window once: a distance may reach a whole window back
+    uint32_t outputLeft;    // file mode: bytes the entry may still produce (the walk sets its declared size)
 
     // Output stage and CRC-32 (codec/)
     uint8_t* outBuffer;        // 2048 bytes used of a 2068-byte block

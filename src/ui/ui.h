@@ -13,7 +13,6 @@ enum DialogItem : int {
     kItemClose = 2,
     kItemExplanation = 101,
     kItemOverwrite = 102,
-    kItemEmpty = 103,
     kItemHelp = 104,
     kItemFolderLabel = 105,
     kItemFolder = 106,

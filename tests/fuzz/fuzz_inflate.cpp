@@ -3,7 +3,8 @@
 //   bit 0 clear: memory mode, into a target of exactly (byte >> 1) * 64 + 1
 //                bytes (the sanitizers watch its end);
 //   bit 0 set:   file mode, through the 2,048-byte write-outs with their CRC
-//                and write check, to a writer that keeps nothing.
+//                and write check, to a writer that keeps nothing, for an
+//                entry that declares (byte >> 1) * 4096 bytes.
 // Whatever the bytes, InflateStream must return 0, 1 or 2: no crash, no
 // hang, no write outside the window, the output buffer or the target, and no
 // table left allocated.
@@ -51,6 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         state.memoryMode = 0;
         state.outputFile = kOutputHandle;
         state.outPtr = state.outBuffer;
+        state.outputLeft = (uint32_t)(mode >> 1) * 4096;
         state.crc = 0xFFFFFFFFu;
     } else {
         target.resize((size_t)(mode >> 1) * 64 + 1);
@@ -62,6 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int result = InflateStream();
     if (result < 0 || result > 2) abort();
     if (state.memoryMode && (state.outPtr < target.data() || state.outPtr > target.data() + target.size())) abort();
+    if (!state.memoryMode && state.outputLeft > (uint32_t)(mode >> 1) * 4096) abort();
 
     state.memoryMode = 0;
     state.outPtr = nullptr;
