@@ -94,6 +94,7 @@ int32_t FakeWriteFile(FileHandle file, const void* buffer, uint32_t count) {
     if (created && fake.writeBudget >= 0 && count > fake.writeBudget) count = (uint32_t)fake.writeBudget;
     int32_t put = realPlatform.writeFile(file, buffer, count);
     if (created && fake.writeBudget >= 0 && put > 0) fake.writeBudget -= put;
+    if (created && fake.afterWrite) fake.afterWrite();
     return put;
 }
 

@@ -49,6 +49,8 @@ struct FakePlatform {
     // (a full disk); failWrites makes every write return -1.
     int64_t writeBudget = -1;
     bool failWrites = false;
+    // Called after each write to a created file (the run's state is current).
+    std::function<void()> afterWrite;
     // Allocations: the n-th (1-based) allocation from now on fails; 0 none.
     int failAllocation = 0;
     int allocations = 0;

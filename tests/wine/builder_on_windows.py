@@ -21,7 +21,7 @@ import subprocess
 import sys
 import time
 
-from session import WINE, Session, TestFailure, expect, expect_same_tree
+from session import Session, Unavailable, TestFailure, expect, expect_same_tree
 
 SYSTEM_DLLS = {'kernel32.dll', 'advapi32.dll', 'msvcrt.dll'}
 
@@ -88,7 +88,8 @@ def fresh(folder):
 def run_make(session, make, arguments, cwd, status=0, message=None):
     """Runs kvsfx-make.exe under Wine; its output. Wine reads the Linux
     command line in the locale's encoding: UTF-8 here."""
-    result = subprocess.run([WINE, make] + arguments, cwd=cwd, env=dict(session.env, LC_ALL='C.UTF-8'),
+    result = subprocess.run(session.wine.command(make, *arguments, cwd=cwd), cwd=cwd,
+                            env=dict(session.env, LC_ALL='C.UTF-8'),
                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=90)
     output = result.stdout.decode('utf-8', errors='replace')
     expect(result.returncode == status, 'kvsfx-make.exe %r ended with %d, not %d: %s' % (
@@ -194,7 +195,11 @@ def main():
     os.makedirs(WORK, exist_ok=True)
     # The hard time limit ends the test with SIGTERM: close the session first.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(124))
-    session = Session(PREFIX, None, os.path.join(WORK, 'shots'))
+    try:
+        session = Session(PREFIX, None, os.path.join(WORK, 'shots'), [WORK, os.path.dirname(MAKE), os.path.dirname(STUB)])
+    except Unavailable as reason:
+        print('skipped: %s' % reason)
+        return 77
     try:
         scenario_wine(session)
     except TestFailure as failure:
