@@ -284,7 +284,7 @@ def scenario_abort(session):
     call, so the key is waiting for the run's first poll whatever the speed."""
     generator = random.Random(7)
     files = {'bruit.bin': bytes(generator.getrandbits(8) for _ in range(600 << 10))}
-    files.update({'zero%d.bin' % i: 24 << 20 for i in range(8)})
+    files.update({'zero%d.bin' % i: 2 << 20 for i in range(4)})
     target = fresh(os.path.join(WORK, 'abort.out'))
     sfx = make_sfx('abort.exe', files, '--dest', session.wine_path(target))
     expect(os.path.getsize(sfx) > 0x80000, 'the archive is too small to show the meter at once')
