@@ -3,12 +3,13 @@
 
     builder_on_windows.py imports PE...   each PE is a console program that
                                           imports only from system DLLs
-    builder_on_windows.py wine            the PE32+ builder under 64-bit Wine
-                                          makes self-extracting files; the
-                                          stub extracts them again
+    builder_on_windows.py wine            the builder under Wine makes
+                                          self-extracting files; the stub
+                                          extracts them again
 
 For "wine" the environment names the pieces (tests/windows_make.cmake sets
-them): KVSFX_MAKE_EXE (kvsfx-make.exe, PE32+), KVSFX_STUB (kvsfx64.exe),
+them): KVSFX_WINE (host or wow64, see wine.py), KVSFX_MAKE_EXE
+(kvsfx-make.exe, PE32+ or PE32), KVSFX_STUB (kvsfx64.exe or kvsfx32.exe),
 KVSFX_WINEPREFIX (the prefix of the Wine fixture) and KVSFX_WORK (a scratch
 folder). Info-ZIP unzip checks what needs no stub (volumes joined end to end,
 a password-protected file).
@@ -149,8 +150,8 @@ def scenario_wine(session):
                              session.wine_path(os.path.join(WORK, 'in.zip'))], out)
     unzip_test(os.path.join(out, 'fromzip.exe'))
 
-    # The default stub is kvsfx32.exe beside the builder (a copy of the
-    # PE32+ stub stands in for it here); --help says so.
+    # The default stub is kvsfx32.exe beside the builder (under the host's
+    # Wine a copy of the PE32+ stub stands in for it); --help says so.
     bin_folder = fresh(os.path.join(WORK, 'bin folder'))
     shutil.copy(MAKE, os.path.join(bin_folder, 'kvsfx-make.exe'))
     own_make = os.path.join(bin_folder, 'kvsfx-make.exe')
