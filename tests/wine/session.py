@@ -260,7 +260,10 @@ class Session:
         that it is queued before whatever the click starts looks for input."""
         item = window.item(ident)
         keys = ['key', then_key] if then_key else []
-        subprocess.run(['xdotool', 'mousemove', '--sync', str(item.x + item.width // 2),
+        # No --sync: it waits for a pointer motion, which never comes when
+        # the pointer already rests there (a second click at the same spot).
+        # The server handles the motion and the click in the order sent.
+        subprocess.run(['xdotool', 'mousemove', str(item.x + item.width // 2),
                         str(item.y + item.height // 2), 'click', '1'] + keys, env=self.host_env, check=True,
                        timeout=20)
 
