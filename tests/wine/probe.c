@@ -16,8 +16,10 @@
  * <need-w> <need-h> is the room a static text control's text needs, word
  * wrapped within the control's width in the dialog font of the templates
  * ("MS Shell Dlg", 8 points, at the screen's DPI), as DrawText measures it;
- * -1 -1 for other controls. The probe is DPI-aware, so at a high DPI its
- * pixels are the screen's.
+ * -1 -1 for other controls. Each window is read in its own DPI awareness
+ * (where the system has per-thread awareness), so that a program the system
+ * scales for a high DPI is measured in the pixels it draws in, and one that
+ * draws at the screen's DPI in the screen's pixels.
  * Texts are the system's ANSI bytes with line breaks written as \n and \r.
  * Texts are read with WM_GETTEXT under a time limit, so a busy stub never
  * blocks the probe. */
@@ -48,6 +50,24 @@ static void window_text(HWND window, char *text) {
 }
 
 static HFONT dialog_font;
+static int dialog_font_dpi;
+
+typedef void *(WINAPI *awareness_fn)(void *);
+static awareness_fn set_thread_awareness, window_awareness;
+typedef UINT(WINAPI *dpi_fn)(HWND);
+static dpi_fn dpi_for_window;
+
+/* The templates' font, "MS Shell Dlg" 8 points, at the DPI the window is drawn in. */
+static void use_dialog_font(HWND window) {
+    HDC dc = GetDC(NULL);
+    int dpi = dpi_for_window ? (int)dpi_for_window(window) : GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(NULL, dc);
+    if (dialog_font && dpi == dialog_font_dpi) return;
+    if (dialog_font) DeleteObject(dialog_font);
+    dialog_font_dpi = dpi;
+    dialog_font = CreateFontA(-MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                              CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_DONTCARE, "MS Shell Dlg");
+}
 
 static void text_need(HWND item, const char *text, const RECT *frame, long *need_w, long *need_h) {
     LONG style = GetWindowLongA(item, GWL_STYLE);
@@ -102,9 +122,12 @@ static BOOL CALLBACK put_window(HWND window, LPARAM with_items) {
     char text[TEXT_LIMIT];
     RECT frame;
     DWORD pid = 0;
+    void *previous = NULL;
     if (!IsWindowVisible(window)) return TRUE;
     GetWindowTextA(window, text, sizeof text);
     if (wanted && strcmp(text, wanted) != 0) return TRUE;
+    if (set_thread_awareness && window_awareness) previous = set_thread_awareness(window_awareness(window));
+    use_dialog_font(window);
     GetWindowRect(window, &frame);
     GetWindowThreadProcessId(window, &pid);
     printf("WINDOW %p %ld %ld %ld %ld %d %lu|", (void *)window, frame.left, frame.top, frame.right - frame.left,
@@ -112,6 +135,7 @@ static BOOL CALLBACK put_window(HWND window, LPARAM with_items) {
     put_text(text);
     putchar('\n');
     if (with_items) EnumChildWindows(window, put_item, (LPARAM)window);
+    if (previous) set_thread_awareness(previous);
     return TRUE;
 }
 
@@ -134,17 +158,11 @@ int main(int argc, char **argv) {
     if (argc > 1) return record_command_line();
     _setmode(_fileno(stdout), _O_BINARY);
     {
-        /* Screen pixels at any DPI (the call exists from Vista on). */
-        typedef BOOL(WINAPI * set_aware_fn)(void);
-        set_aware_fn set_aware = (set_aware_fn)(void (*)(void))GetProcAddress(GetModuleHandleA("user32.dll"),
-                                                                               "SetProcessDPIAware");
-        HDC dc;
-        if (set_aware) set_aware();
-        dc = GetDC(NULL);
-        dialog_font = CreateFontA(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0,
-                                  DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                  FF_DONTCARE, "MS Shell Dlg");
-        ReleaseDC(NULL, dc);
+        /* Per-thread DPI awareness exists from Windows 10 1607 on. */
+        HMODULE user32 = GetModuleHandleA("user32.dll");
+        set_thread_awareness = (awareness_fn)(void (*)(void))GetProcAddress(user32, "SetThreadDpiAwarenessContext");
+        window_awareness = (awareness_fn)(void (*)(void))GetProcAddress(user32, "GetWindowDpiAwarenessContext");
+        dpi_for_window = (dpi_fn)(void (*)(void))GetProcAddress(user32, "GetDpiForWindow");
     }
     while (fgets(line, sizeof line, stdin)) {
         line[strcspn(line, "\r\n")] = 0;

@@ -193,7 +193,7 @@ class Session:
     def dump(self, caption):
         return self._parse(self._ask('dump ' + caption))
 
-    def wait_window(self, caption=TITLE, where=None, timeout=30, gone=False):
+    def wait_window(self, caption=TITLE, where=None, timeout=60, gone=False):
         """The first window with this caption whose contents satisfy where
         (a function of the window), or with gone set, waits until none is
         left. Fails with what is on the screen at the deadline."""
@@ -210,12 +210,12 @@ class Session:
                     self.windows() if not gone else found))
             time.sleep(0.2)
 
-    def wait_box(self, text_part, timeout=30):
+    def wait_box(self, text_part, timeout=60):
         """A message box (caption "Kelvra Self-Extractor") whose text holds text_part."""
         return self.wait_window(TITLE, lambda w: any(i.id == 0xFFFF and text_part in i.text for i in w.items),
                                 timeout)
 
-    def wait_window_any(self, where, timeout=30):
+    def wait_window_any(self, where, timeout=60):
         deadline = time.time() + timeout
         while True:
             for window in self.windows():
