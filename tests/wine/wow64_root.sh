@@ -46,8 +46,9 @@ make_root() {
   rm -rf "$work"
   mkdir -p "$work"
   echo "making the WoW64 Wine root in $root (Debian $suite, Wine from $(mirror)); once, a few minutes" >&2
+  # A mirror out of reach is a machine that cannot have the root, not a failure.
   debootstrap --variant=minbase --arch=amd64 "$suite" "$work" "$(mirror)" >"$work.log" 2>&1 ||
-    { tail -n 20 "$work.log" >&2; echo "debootstrap failed" >&2; exit 1; }
+    { tail -n 20 "$work.log" >&2; cannot "debootstrap could not make Debian $suite from $(mirror) (log: $work.log)"; }
   cp /etc/resolv.conf "$work/etc/resolv.conf" 2>/dev/null || true
   # No recommends, no documentation: only what runs the programs.
   cat >"$work/etc/apt/apt.conf.d/90kvsfx" <<'EOF'
@@ -55,7 +56,8 @@ APT::Install-Recommends "false";
 APT::Install-Suggests "false";
 Acquire::Languages "none";
 EOF
-  in_root "$work" apt-get update -qq >>"$work.log" 2>&1
+  in_root "$work" apt-get update -qq >>"$work.log" 2>&1 ||
+    { tail -n 20 "$work.log" >&2; cannot "the mirror's package lists could not be read (log: $work.log)"; }
   in_root "$work" apt-get install -y -qq wine64 libwine fonts-wine >>"$work.log" 2>&1 ||
     { tail -n 20 "$work.log" >&2; echo "installing Wine in the root failed" >&2; exit 1; }
   # The 32-bit Windows side of Wine (PE DLLs only) from the i386 package.
