@@ -41,6 +41,50 @@ TEST_F(PortableUi, MeterPosition) {
     }
 }
 
+// The meter's two rules. From the start: a large archive (end record at
+// 512 KiB or beyond) or a spanned set. At timer 69, followed write by write
+// through a real run on the scripted platform: due while less than a third
+// of the configured total is written, never once the run is over, never
+// for a total of 0.
+TEST(MeterRules, AtOnceForLargeOrSpannedArchivesAtTheTimerBeforeAThird) {
+    struct Start {
+        uint32_t endRecordOffset, flags;
+        bool atOnce;
+    } starts[] = {{0, 0, false}, {0x7FFFF, 0, false}, {0x80000, 0, true}, {0x400000, 0, true},
+                  {0x100, SFXF_SPANNED, true}};
+    for (const Start& start : starts) {
+        sfxConfigBlock.endRecordOffset = start.endRecordOffset;
+        sfxConfigBlock.flags = start.flags;
+        EXPECT_EQ(start.atOnce, MeterAtOnce()) << start.endRecordOffset << " " << start.flags;
+    }
+
+    std::vector<ZipItem> items;
+    for (int i = 0; i < 3; i++) items.push_back({"part" + std::to_string(i) + ".bin", std::string(100000, 'a' + i)});
+    const uint32_t written = 300000;
+    for (uint32_t total : {written, 0u}) {
+        std::string folder = TempFolder("meter-rule-" + std::to_string(total));
+        std::string sfx = MakeSfx(folder + ".sfx", ZipBytes(items), 0, total);
+        PrepareInProcess(sfx);
+        std::vector<std::pair<uint32_t, bool>> seen;  // bytes written, meter due
+        fake.afterWrite = [&seen](int64_t) { seen.emplace_back(state.bytesDone, MeterDueAtTimer()); };
+        EXPECT_EQ(0u, RunSfxMain(" -auto " + folder + "/out"));
+        EXPECT_FALSE(MeterDueAtTimer()) << "after the run";
+        RestoreRealPlatform();
+        ASSERT_GT(seen.size(), 10u);
+        size_t due = 0;
+        for (const auto& write : seen) {
+            EXPECT_EQ(write.first < total / 3, write.second) << write.first << " of " << total;
+            due += write.second;
+        }
+        if (total) {
+            EXPECT_GT(due, 0u);
+            EXPECT_LT(due, seen.size());
+        } else {
+            EXPECT_EQ(0u, due);
+        }
+    }
+}
+
 // A double-byte code page for the tests: bytes from 0x81 lead a character
 // of two bytes, whose second byte may be a backslash.
 char* DoubleByteNext(const char* text) {

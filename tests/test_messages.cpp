@@ -269,14 +269,14 @@ TEST_F(Messages, DialogTemplates) {
     EXPECT_EQ(InflateEmbedded(passwordTemplateStream, passwordTemplateStreamLength, block, sizeof block), 0);
     EXPECT_EQ(state.outPtr, block + passwordTemplateLength);
     EXPECT_TRUE(state.memoryMode == 0 && state.input.next == nullptr && state.input.left == 0);
-    const int16_t passwordRect[4] = {71, 71, 186, 76};
+    const int16_t passwordRect[4] = {71, 71, 186, 80};
     ExpectTemplate(block, 458, 452, 0x90C800CC, passwordRect, u"Kelvra Self-Extractor - Mot de passe",
-                   {{0x50020000, 6, 6, 174, 24, 401, label,
+                   {{0x50020000, 6, 6, 174, 32, 401, label,
                      u"Ce fichier Zip auto-extractible est protégé par un mot de passe.\n\n"
                      u"Veuillez saisir le mot de &passe :"},
-                    {0x508100A0, 6, 38, 174, 12, 402, edit, u""},
-                    {0x50010001, 35, 56, 50, 14, 1, button, u"OK"},
-                    {0x50010000, 101, 56, 50, 14, 2, button, u"Annuler"}});
+                    {0x508100A0, 6, 42, 174, 12, 402, edit, u""},
+                    {0x50010001, 35, 60, 50, 14, 1, button, u"OK"},
+                    {0x50010000, 101, 60, 50, 14, 2, button, u"Annuler"}});
 }
 
 TEST_F(Messages, GuardsAndFailures) {

@@ -61,6 +61,18 @@ uint32_t MeterPosition() {
     return done / (total / 100);
 }
 
+// Step 6 of Unzip: a large archive (its end record at 512 KiB or beyond) or
+// a spanned one shows the meter from the start.
+bool MeterAtOnce() {
+    return (int32_t)sfxConfigBlock.endRecordOffset >= kMeterAtOnceOffset || (sfxConfigBlock.flags & SFXF_SPANNED);
+}
+
+// Timer 69, half a second in: a run that has written less than a third of
+// the total by then is slow enough to deserve the meter.
+bool MeterDueAtTimer() {
+    return state.extracting && state.bytesDone < sfxConfigBlock.totalSize / 3;
+}
+
 void RefreshMeter() {
     if (state.meterShown) MeterSetPosition(MeterPosition() & 0xFFFF);
     MeterRepaint();

@@ -40,6 +40,12 @@ enum : uint32_t {
 // Progress value of bytesDone against the configured total: D*100/T below
 // 100, D/(T/100) otherwise, 0 for a total of 0.
 uint32_t MeterPosition();
+// The meter from the start of a run: the end record at 512 KiB or beyond,
+// or a spanned set.
+bool MeterAtOnce();
+// When timer 69 fires: true for a run still going that has written less
+// than a third of the configured total.
+bool MeterDueAtTimer();
 // Sends the position to the meter when it is shown, then repaints it.
 void RefreshMeter();
 // Message 34 with the file-name part of currentName, bounded to capacity.

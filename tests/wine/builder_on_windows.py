@@ -3,12 +3,13 @@
 
     builder_on_windows.py imports PE...   each PE is a console program that
                                           imports only from system DLLs
-    builder_on_windows.py wine            the PE32+ builder under 64-bit Wine
-                                          makes self-extracting files; the
-                                          stub extracts them again
+    builder_on_windows.py wine            the builder under Wine makes
+                                          self-extracting files; the stub
+                                          extracts them again
 
 For "wine" the environment names the pieces (tests/windows_make.cmake sets
-them): KVSFX_MAKE_EXE (kvsfx-make.exe, PE32+), KVSFX_STUB (kvsfx64.exe),
+them): KVSFX_WINE (host or wow64, see wine.py), KVSFX_MAKE_EXE
+(kvsfx-make.exe, PE32+ or PE32), KVSFX_STUB (kvsfx64.exe or kvsfx32.exe),
 KVSFX_WINEPREFIX (the prefix of the Wine fixture) and KVSFX_WORK (a scratch
 folder). Info-ZIP unzip checks what needs no stub (volumes joined end to end,
 a password-protected file).
@@ -21,7 +22,7 @@ import subprocess
 import sys
 import time
 
-from session import WINE, Session, TestFailure, expect, expect_same_tree
+from session import Session, Unavailable, TestFailure, expect, expect_same_tree
 
 SYSTEM_DLLS = {'kernel32.dll', 'advapi32.dll', 'msvcrt.dll'}
 
@@ -88,7 +89,8 @@ def fresh(folder):
 def run_make(session, make, arguments, cwd, status=0, message=None):
     """Runs kvsfx-make.exe under Wine; its output. Wine reads the Linux
     command line in the locale's encoding: UTF-8 here."""
-    result = subprocess.run([WINE, make] + arguments, cwd=cwd, env=dict(session.env, LC_ALL='C.UTF-8'),
+    result = subprocess.run(session.wine.command(make, *arguments, cwd=cwd), cwd=cwd,
+                            env=dict(session.env, LC_ALL='C.UTF-8'),
                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=90)
     output = result.stdout.decode('utf-8', errors='replace')
     expect(result.returncode == status, 'kvsfx-make.exe %r ended with %d, not %d: %s' % (
@@ -148,8 +150,8 @@ def scenario_wine(session):
                              session.wine_path(os.path.join(WORK, 'in.zip'))], out)
     unzip_test(os.path.join(out, 'fromzip.exe'))
 
-    # The default stub is kvsfx32.exe beside the builder (a copy of the
-    # PE32+ stub stands in for it here); --help says so.
+    # The default stub is kvsfx32.exe beside the builder (under the host's
+    # Wine a copy of the PE32+ stub stands in for it); --help says so.
     bin_folder = fresh(os.path.join(WORK, 'bin folder'))
     shutil.copy(MAKE, os.path.join(bin_folder, 'kvsfx-make.exe'))
     own_make = os.path.join(bin_folder, 'kvsfx-make.exe')
@@ -198,7 +200,11 @@ def main():
     os.makedirs(WORK, exist_ok=True)
     # The hard time limit ends the test with SIGTERM: close the session first.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(124))
-    session = Session(PREFIX, None, os.path.join(WORK, 'shots'))
+    try:
+        session = Session(PREFIX, None, os.path.join(WORK, 'shots'), [WORK, os.path.dirname(MAKE), os.path.dirname(STUB)])
+    except Unavailable as reason:
+        print('skipped: %s' % reason)
+        return 77
     try:
         scenario_wine(session)
     except TestFailure as failure:

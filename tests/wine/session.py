@@ -1,6 +1,8 @@
-"""One Wine session for a test: a virtual display, the stub under 64-bit
-Wine inside a Wine virtual desktop of the same size, xdotool as the user's
-hands and the probe (probe.exe, run in the same session) as the user's eyes.
+"""One Wine session for a test: a virtual display, the stub under Wine (the
+host's for 64-bit programs, or the WoW64 root's, which runs the 32-bit stub
+too: see wine.py) inside a Wine virtual desktop of the same size, xdotool as
+the user's hands and the probe (probe.exe, run in the same session) as the
+user's eyes.
 
 Every wait has a deadline, and close() ends everything the session started:
 the Wine processes of the prefix (wineserver -k) and the display.
@@ -11,7 +13,8 @@ import signal
 import subprocess
 import time
 
-WINE = '/usr/lib/wine/wine64'
+from wine import Unavailable, Wine  # noqa: F401 (Unavailable: for the scripts)
+
 SCREEN = (800, 600)
 TITLE = 'Kelvra Self-Extractor'
 
@@ -35,7 +38,12 @@ class Item:
         self.kind = fields[2]
         self.visible, self.enabled, self.checked = (int(v) for v in fields[3:6])
         self.x, self.y, self.width, self.height, self.extra = (int(v) for v in fields[6:11])
+        # The room a static text needs in the dialog font; -1 for other controls.
+        self.need_width, self.need_height = int(fields[11]), int(fields[12])
         self.text = unescape(text)
+
+    def text_fits(self):
+        return self.need_width <= self.width and self.need_height <= self.height
 
     def __repr__(self):
         return '<%s %d %r%s%s>' % (self.kind, self.id, self.text, '' if self.visible else ' hidden',
@@ -61,6 +69,20 @@ class Window:
         """The message text of a message box (its static control 0xFFFF)."""
         return self.item(0xFFFF).text
 
+    def expect_texts_fit(self):
+        """Every visible static text of the window fits its rectangle: no
+        line cut at the bottom, no word cut at the right."""
+        cut = [(item, (item.need_width, item.need_height), (item.width, item.height)) for item in self.items
+               if item.visible and item.need_width >= 0 and item.text and not item.text_fits()]
+        expect(not cut, 'texts cut in %r (control, needed, given): %r' % (self.caption, cut))
+
+    def expect_items_inside(self):
+        """Every visible control lies within the window."""
+        outside = [item for item in self.items if item.visible and (
+            item.x < self.x or item.y < self.y or item.x + item.width > self.x + self.width or
+            item.y + item.height > self.y + self.height)]
+        expect(not outside, 'controls beyond the edges of %r: %r' % (self.caption, outside))
+
     def buttons(self):
         return [item.text for item in self.items if item.kind.lower() == 'button' and item.visible]
 
@@ -80,17 +102,25 @@ def unescape(text):
     return ''.join(out)
 
 
+def wine_kind():
+    """KVSFX_WINE: "host" (the default) or "wow64"."""
+    return os.environ.get('KVSFX_WINE', 'host')
+
+
 class Session:
-    def __init__(self, prefix, probe, shots):
+    def __init__(self, prefix, probe, shots, binds=()):
+        """binds: the host folders the programs of the session use (the
+        WoW64 root sees only these, at the same paths)."""
         self.prefix, self.probe_path, self.shots = prefix, probe, shots
         self.display = None
         self.xvfb = None
         self.probe = None
         self.programs = []
-        self.env = dict(os.environ)
-        self.env.update(WINEPREFIX=prefix, WINEDEBUG='-all', WINEDLLOVERRIDES='mscoree,mshtml=')
+        self.wine = Wine(wine_kind(), prefix, list(binds) + ([os.path.dirname(os.path.abspath(probe))] if probe else []))
         self._start_display()
-        self.env['DISPLAY'] = self.display
+        self.env = self.wine.environment(self.display)
+        # xdotool and import run on the host.
+        self.host_env = dict(os.environ, DISPLAY=self.display)
 
     # --- the display -------------------------------------------------------
 
@@ -118,7 +148,7 @@ class Session:
 
     def start(self, exe, *arguments):
         """Starts a Windows program; its output is collected in the returned process."""
-        program = subprocess.Popen([WINE, exe] + list(arguments), env=self.env, stdin=subprocess.DEVNULL,
+        program = subprocess.Popen(self.wine.command(exe, *arguments), env=self.env, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         self.programs.append(program)
         return program
@@ -135,7 +165,7 @@ class Session:
 
     def _ask(self, command):
         if self.probe is None:
-            self.probe = subprocess.Popen([WINE, self.probe_path], env=self.env, stdin=subprocess.PIPE,
+            self.probe = subprocess.Popen(self.wine.command(self.probe_path), env=self.env, stdin=subprocess.PIPE,
                                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.probe.stdin.write((command + '\n').encode('cp1252'))
         self.probe.stdin.flush()
@@ -163,7 +193,7 @@ class Session:
     def dump(self, caption):
         return self._parse(self._ask('dump ' + caption))
 
-    def wait_window(self, caption=TITLE, where=None, timeout=30, gone=False):
+    def wait_window(self, caption=TITLE, where=None, timeout=60, gone=False):
         """The first window with this caption whose contents satisfy where
         (a function of the window), or with gone set, waits until none is
         left. Fails with what is on the screen at the deadline."""
@@ -180,12 +210,12 @@ class Session:
                     self.windows() if not gone else found))
             time.sleep(0.2)
 
-    def wait_box(self, text_part, timeout=30):
+    def wait_box(self, text_part, timeout=60):
         """A message box (caption "Kelvra Self-Extractor") whose text holds text_part."""
         return self.wait_window(TITLE, lambda w: any(i.id == 0xFFFF and text_part in i.text for i in w.items),
                                 timeout)
 
-    def wait_window_any(self, where, timeout=30):
+    def wait_window_any(self, where, timeout=60):
         deadline = time.time() + timeout
         while True:
             for window in self.windows():
@@ -211,29 +241,36 @@ class Session:
             bottom = min(SCREEN[1], max(w.y + w.height for w in shown) + margin)
         subprocess.run(['import', '-display', self.display, '-window', 'root', '-crop',
                         '%dx%d+%d+%d' % (right - left, bottom - top, left, top), '+repage', path],
-                       env=self.env, check=True, timeout=30)
+                       env=self.host_env, check=True, timeout=30)
         return path
 
     # --- hands ---------------------------------------------------------------
 
     def key(self, *keys):
         """Presses keys (xdotool names: Return, Escape, alt+d, y, ...)."""
-        subprocess.run(['xdotool', 'key', '--delay', '60'] + list(keys), env=self.env, check=True, timeout=20)
+        subprocess.run(['xdotool', 'key', '--delay', '60'] + list(keys), env=self.host_env, check=True, timeout=20)
 
     def type(self, text):
-        subprocess.run(['xdotool', 'type', '--delay', '40', text], env=self.env, check=True, timeout=60)
+        subprocess.run(['xdotool', 'type', '--delay', '40', text], env=self.host_env, check=True, timeout=60)
 
-    def click(self, window, ident):
+    def click(self, window, ident, then_key=None):
         """A left click in the middle of control ident of window (the virtual
-        desktop lies at the display's origin, so screen pixels are X pixels)."""
+        desktop lies at the display's origin, so screen pixels are X pixels);
+        then_key: a key pressed right after, in the same xdotool call, so
+        that it is queued before whatever the click starts looks for input."""
         item = window.item(ident)
-        subprocess.run(['xdotool', 'mousemove', '--sync', str(item.x + item.width // 2),
-                        str(item.y + item.height // 2), 'click', '1'], env=self.env, check=True, timeout=20)
+        keys = ['key', then_key] if then_key else []
+        # No --sync: it waits for a pointer motion, which never comes when
+        # the pointer already rests there (a second click at the same spot).
+        # The server handles the motion and the click in the order sent.
+        subprocess.run(['xdotool', 'mousemove', str(item.x + item.width // 2),
+                        str(item.y + item.height // 2), 'click', '1'] + keys, env=self.host_env, check=True,
+                       timeout=20)
 
     # --- the prefix's registry -----------------------------------------------
 
     def registry(self, *arguments):
-        subprocess.run([WINE, 'reg'] + list(arguments), env=self.env, stdout=subprocess.DEVNULL,
+        subprocess.run(self.wine.command('reg', *arguments), env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60, check=True)
 
     # --- the end -------------------------------------------------------------
@@ -245,7 +282,7 @@ class Session:
                 self.probe.stdin.flush()
             except OSError:
                 pass
-        subprocess.run(['wineserver', '-k'], env=self.env, timeout=60, stdout=subprocess.DEVNULL,
+        subprocess.run(self.wine.server('-k'), env=self.env, timeout=60, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
         for program in self.programs + ([self.probe] if self.probe else []):
             if program.poll() is None:
@@ -258,6 +295,7 @@ class Session:
             except subprocess.TimeoutExpired:
                 self.xvfb.kill()
                 self.xvfb.wait(10)
+        self.wine.close()
 
 
 def tree_listing(root):

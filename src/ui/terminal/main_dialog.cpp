@@ -154,8 +154,7 @@ void OnUnzip() {
     // 5. A cancelled password prompt starts no run.
     if (PromptForPassword(state.mainDialog) == 0) return;
     // 6. The meter from the start for a large or a spanned archive.
-    int showAtOnce = (int32_t)sfxConfigBlock.endRecordOffset >= kMeterAtOnceOffset || (sfxConfigBlock.flags & SFXF_SPANNED);
-    BeginRunDisplay(showAtOnce);
+    BeginRunDisplay(MeterAtOnce());
     // 7, 8.
     int result = RunExtraction();
     // 9, 10.

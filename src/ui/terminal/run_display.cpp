@@ -91,7 +91,7 @@ void ShowMeter() {
 void CheckProgressTimer() {
     if (state.progressTimer == 0 || NowMs() - meter.timerStartMs < kProgressTimerPeriod) return;
     state.progressTimer = 0;
-    if (meter.exists && state.extracting && state.bytesDone < sfxConfigBlock.totalSize / 3) ShowMeter();
+    if (meter.exists && MeterDueAtTimer()) ShowMeter();
 }
 
 }  // namespace

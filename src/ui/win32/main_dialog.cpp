@@ -117,8 +117,7 @@ void PrepareMeter(HWND dialog) {
     SendMessageA(meter, MTM_SETPOS, 0, 0);
     SendMessageA(meter, MTM_SETRANGE, 100, 0);
     state.progressTimer = 0;
-    if ((int32_t)sfxConfigBlock.endRecordOffset >= kMeterAtOnceOffset || (sfxConfigBlock.flags & SFXF_SPANNED) ||
-        !(state.progressTimer = SetTimer(dialog, kProgressTimerId, kProgressTimerPeriod, nullptr)))
+    if (MeterAtOnce() || !(state.progressTimer = SetTimer(dialog, kProgressTimerId, kProgressTimerPeriod, nullptr)))
         ShowMeterInsteadOfStatus(dialog);
 }
 
@@ -192,7 +191,7 @@ INT_PTR OnUnzip(HWND dialog) {
 INT_PTR OnProgressTimer(HWND dialog) {
     if (GetLastActivePopup(dialog) != dialog) return TRUE;
     StopProgressTimer(dialog);
-    if (Item(dialog, kItemMeter) && state.extracting && state.bytesDone < sfxConfigBlock.totalSize / 3) {
+    if (Item(dialog, kItemMeter) && MeterDueAtTimer()) {
         ShowMeterInsteadOfStatus(dialog);
         InvalidateItem(dialog, kItemMeter);
     }
