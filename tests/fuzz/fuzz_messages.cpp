@@ -21,7 +21,7 @@
 
 namespace {
 
-const int kItems[] = {kItemUnzip,      kItemClose,       kItemExplanation, kItemOverwrite,   kItemEmpty,
+const int kItems[] = {kItemUnzip,      kItemClose,       kItemExplanation, kItemOverwrite,   kItemProgramNotice,
                       kItemHelp,       kItemFolderLabel, kItemFolder,      kItemStatus,      kItemHiddenCheck,
                       kItemAbout,      kItemRunArchiver, kItemBrowse,      kItemMeter,       kItemPasswordText,
                       kItemPasswordEdit};
