@@ -76,6 +76,16 @@ protected:
         WriteBytes(scratch / output, file);
     }
 
+    // Writes a copy of `from` whose header holds `header` instead: the same
+    // length, so the archive stays where it is.
+    void ForgeHeader(const std::string& from, const std::string& header, const std::string& output) {
+        Bytes file = ReadBytes(scratch / from);
+        const Block block = ReadBlock(file, FindBlock(file));
+        ASSERT_EQ(header.size(), block.archiveStart - block.headerOffset);
+        memcpy(&file[block.headerOffset], header.data(), header.size());
+        WriteBytes(scratch / output, file);
+    }
+
     static size_t FindBlock(const Bytes& file) {
         for (size_t at = 0; at + 8 <= file.size(); at++)
             if (memcmp(&file[at], kBlockSignature, 8) == 0) return at;
@@ -305,6 +315,99 @@ TEST_F(InspectTest, HostileNamesAndLinksAreRefusedBeforeAnythingIsWritten) {
     ASSERT_EQ(symlink("../../outside/x.txt", (scratch / "linked/one/abcdefghijklmnop.txt").c_str()), 0);
     EXPECT_EQ(Inspect("--extract setup linked --overwrite").status, 2);
     EXPECT_FALSE(Exists(outside + "/x.txt"));
+}
+
+TEST_F(InspectTest, ProgramToRunIsListedAndChecked) {
+    Make(kLinuxStub + "--run 'tree/sub/text.txt /quiet' tree");
+    const RunResult list = Inspect("--list setup");
+    ASSERT_EQ(list.status, 0) << list.output;
+    EXPECT_TRUE(Has(list, "Program to run: \"tree/sub/text.txt /quiet\"\n")) << list.output;
+    EXPECT_TRUE(Has(list, "Options:        run a program after extraction\n")) << list.output;
+    EXPECT_EQ(Inspect("--test setup").status, 0);
+
+    // The five texts may fill their 1256 bytes: the program's line comes on
+    // top of them.
+    const std::string program = "tree/hello.txt " + std::string(496, 'a');
+    Make(kLinuxStub + "--prompt " + std::string(513, 'p') + " --info " + std::string(511, 'i') + " --title " +
+             std::string(64, 't') + " --dest " + std::string(160, 'd') + " --run '" + program + "' tree",
+         "long");
+    const RunResult longList = Inspect("--list long");
+    ASSERT_EQ(longList.status, 0) << longList.output;
+    EXPECT_TRUE(Has(longList, "Program to run: \"" + program + "\"\n")) << longList.output;
+    EXPECT_EQ(Inspect("--test long").status, 0);
+}
+
+TEST_F(InspectTest, ForgedProgramTextIsRefused) {
+    // Without a checksum, so that only the header speaks.
+    const std::string info(511, 'i');
+    Make(kLinuxStub + "--no-stub-crc --info " + info + " --run 'tree/sub/text.txt --with \"two words\"' tree");
+    const Bytes file = ReadBytes(scratch / "setup");
+    const Block block = ReadBlock(file, FindBlock(file));
+    ASSERT_NE(block.flags & 0x1000000u, 0u) << "the flag announcing the program";
+    const size_t length = block.archiveStart - block.headerOffset;
+    // The five texts, a prompt and an information text padding the header
+    // to its length, then `tail`: the program's text and what follows it.
+    auto header = [&](const std::string& tail) {
+        const size_t fill = length - 5 - tail.size(), prompt = std::min<size_t>(fill, 400);
+        return std::string(2, '\0') + std::string(prompt, 'p') + '\0' + '\0' + std::string(fill - prompt, 'i') +
+               '\0' + tail;
+    };
+    const struct {
+        const char* what;
+        std::string header;
+    } damaged[] = {
+        {"unterminated", header(std::string(20, 'a'))},
+        {"512 characters", header(std::string(512, 'a') + '\0')},
+        {"empty", header(std::string(1, '\0'))},
+        {"missing", header("")},
+        {"a title over its capacity", std::string(3, '\0') + std::string(65, 't') + '\0' +
+                                           std::string(length - 3 - 66 - 10, 'i') + '\0' + "tree/a.x" + '\0'},
+    };
+    for (const auto& forged : damaged) {
+        ForgeHeader("setup", forged.header, "forged");
+        const RunResult list = Inspect("--list forged");
+        EXPECT_EQ(list.status, 2) << forged.what << ": " << list.output;
+        EXPECT_TRUE(Has(list, "the header of texts is damaged")) << forged.what << ": " << list.output;
+        EXPECT_EQ(Inspect("--test forged").status, 2) << forged.what;
+    }
+    // 511 characters still fit.
+    ForgeHeader("setup", header("tree/a.x " + std::string(502, 'a') + '\0'), "forged");
+    EXPECT_EQ(Inspect("--test forged").status, 0);
+
+    // A program the builder would not take: outside the destination.
+    for (const std::string& line : {std::string("../evil.exe"), std::string("/bin/sh -c x"),
+                                    std::string("\"tree/unclosed arg"), std::string("   ")}) {
+        ForgeHeader("setup", header(line + '\0'), "forged");
+        const RunResult test = Inspect("--test forged");
+        EXPECT_EQ(test.status, 2) << line << ": " << test.output;
+        EXPECT_TRUE(Has(test, "program to run")) << line << ": " << test.output;
+        EXPECT_EQ(Inspect("--list forged").status, 0) << line;
+    }
+}
+
+TEST_F(InspectTest, ControlCharactersReachNoTerminal) {
+    mkdir((scratch / "one").c_str(), 0777);
+    WriteText(scratch / "one/abcdefghijklmnop.txt", "payload");
+    Make(kLinuxStub + "--no-stub-crc --title abcdefgh --run 'one/abcdefghijklmnop.txt' one");
+    PatchName("setup", "one/abcdefghijklmnop.txt", "one/ab\x1B[2J\x1B[31mijklm.txt", "hostile");
+    Bytes file = ReadBytes(scratch / "hostile");
+    const Block block = ReadBlock(file, FindBlock(file));
+    const std::string title = "ab\x1B]0;x\x07";
+    std::string header(file.begin() + block.headerOffset, file.begin() + block.archiveStart);
+    header.replace(header.find("abcdefgh"), title.size(), title);
+    header.replace(header.find("one/abcdefghijklmnop.txt"), 24, "one/\x1B[1mefghijklmnop.txt");
+    ForgeHeader("hostile", header, "hostile");
+    for (const char* command : {"--list", "--test", "--extract"}) {
+        const std::string extract = std::string(command) == "--extract" ? " dest" : "";
+        const RunResult run = Inspect(std::string(command) + " hostile" + extract);
+        EXPECT_EQ(run.status, 2) << command << ": " << run.output;
+        EXPECT_EQ(run.output.find_first_of("\x1B\x07"), std::string::npos) << command << ": " << run.output;
+        EXPECT_TRUE(Has(run, "one/ab\\x1B[2J\\x1B[31mijklm.txt")) << command << ": " << run.output;
+        if (std::string(command) == "--list") {
+            EXPECT_TRUE(Has(run, "Title:          \"ab\\x1B]0;x\\x07\"")) << run.output;
+            EXPECT_TRUE(Has(run, "Program to run: \"one/\\x1B[1mefghijklmnop.txt\"")) << run.output;
+        }
+    }
 }
 
 TEST_F(InspectTest, CommandLineMistakes) {

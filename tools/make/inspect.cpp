@@ -62,18 +62,24 @@ bool FindBlock(const uint8_t* data, uint64_t size, uint64_t* at) {
     return false;
 }
 
-// The header: zero-terminated texts filling it exactly.
-bool SplitHeader(const uint8_t* header, uint32_t length, std::vector<std::string>* texts) {
-    std::string current;
-    for (uint32_t i = 0; i < length; i++) {
-        if (header[i] != 0) {
-            current.push_back((char)header[i]);
-            continue;
-        }
-        texts->push_back(current);
-        current.clear();
+// The header as the program reads it: five zero-terminated texts, and a
+// sixth, the program to run, when its flag announces it. Each must end
+// inside the header and within its capacity (its zero counted); the program
+// text must not be empty. Bytes after the last text are not read.
+bool SplitHeader(const uint8_t* header, uint32_t length, bool withProgram, std::vector<std::string>* texts) {
+    const uint32_t capacities[] = {kPathCapacity, 0, kStartupPromptSize, kCustomTitleSize, kInfoTextSize,
+                                   kProgramLineSize};
+    const size_t count = withProgram ? kHeaderTexts + 1 : kHeaderTexts;
+    uint32_t at = 0;
+    for (size_t i = 0; i < count; i++) {
+        const uint8_t* end = (const uint8_t*)memchr(header + at, 0, length - at);
+        if (end == nullptr) return false;
+        const uint32_t size = (uint32_t)(end - (header + at));
+        if (capacities[i] != 0 && size >= capacities[i]) return false;
+        texts->push_back(std::string((const char*)header + at, size));
+        at += size + 1;
     }
-    return current.empty() && texts->size() >= kHeaderTexts;
+    return !withProgram || !texts->back().empty();
 }
 
 class Walker {
@@ -203,9 +209,11 @@ void ReadSfxImage(const uint8_t* data, uint64_t size, const VolumeReader& volume
         return;
     }
     if (settings.headerOffset != 0) {
+        const bool withProgram = (settings.flags & SFXF_RUN_PROGRAM) != 0;
+        const uint32_t longest = kHeaderMaxSize + (withProgram ? (uint32_t)kProgramLineSize : 0u);
         if (settings.headerOffset > settings.archiveStart ||
-            settings.archiveStart - settings.headerOffset > kHeaderMaxSize ||
-            !SplitHeader(data + settings.headerOffset, settings.archiveStart - settings.headerOffset,
+            settings.archiveStart - settings.headerOffset > longest ||
+            !SplitHeader(data + settings.headerOffset, settings.archiveStart - settings.headerOffset, withProgram,
                          &settings.texts)) {
             image->problems.push_back("the header of texts is damaged");
             return;

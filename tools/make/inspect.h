@@ -43,8 +43,8 @@ struct SfxSettings {
     uint32_t entryRva = 0;
     uint16_t completeMark = 0;
     // The header texts in their order: destination, reserved, prompt, title,
-    // information. Texts after the fifth, announced by flags of their own,
-    // are kept in order after them.
+    // information; then, with SFXF_RUN_PROGRAM, the program to run with its
+    // arguments.
     std::vector<std::string> texts;
 };
 

@@ -18,6 +18,7 @@
 #include "inspect.h"
 #include "names.h"
 #include "spanned_set.h"
+#include "stub_image.h"
 #include "startup/sfx_state.h"
 #include "zip_crypto.h"
 #include "zip_records.h"
@@ -161,7 +162,9 @@ struct LoadedFile {
     SfxImage image;
 };
 
-std::string Shown(const std::string& ansi) { return Quoted(AnsiToUtf8(ansi)); }
+// A text read from the file, quoted, in UTF-8 and with its control
+// characters escaped: nothing read from a file reaches the terminal as it is.
+std::string Shown(const std::string& ansi) { return PrintableText(Quoted(AnsiToUtf8(ansi))); }
 
 const char* MethodName(uint16_t method) {
     if (method == kMethodStored) return "stored";
@@ -194,8 +197,7 @@ void PrintSettings(const std::string& path, const SfxSettings& settings) {
         Print("Prompt:         %s, answered %s\n", Shown(text(2)).c_str(), answer);
     }
     Print("Information:    %s\n", text(4).empty() ? "none" : Shown(text(4)).c_str());
-    // The program to run after the extraction is listed here once the
-    // header can carry it.
+    if (settings.flags & SFXF_RUN_PROGRAM) Print("Program to run: %s\n", Shown(text(5)).c_str());
     std::string options;
     auto add = [&](uint32_t flag, const char* name) {
         if (!(settings.flags & flag)) return;
@@ -208,6 +210,7 @@ void PrintSettings(const std::string& path, const SfxSettings& settings) {
     add(SFXF_ENCRYPTED, "password");
     add(SFXF_SPANNED, "spanned over disks");
     add(SFXF_EXE_VOLUMES, "volumes named .EXE");
+    add(SFXF_RUN_PROGRAM, "run a program after extraction");
     Print("Options:        %s\n", options.empty() ? "none" : options.c_str());
     Print("Total size:     %u bytes\n", (unsigned)settings.totalSize);
 }
@@ -222,12 +225,14 @@ void PrintEntries(const SfxImage& image) {
                  (entry.modTime >> 5) & 63u, (entry.modTime & 31u) * 2);
         Print("%10u %10u %-8s %-19s %08x %-9s %s\n", (unsigned)entry.size, (unsigned)entry.packedSize,
                MethodName(entry.method), date, (unsigned)entry.crc, (entry.flags & kFlagEncrypted) ? "yes" : "no",
-               AnsiToUtf8(entry.name).c_str());
+               PrintableText(AnsiToUtf8(entry.name)).c_str());
     }
 }
 
 int ReportProblems(const std::string& path, const std::vector<std::string>& problems) {
-    for (const std::string& problem : problems) Print("%s: %s\n", path.c_str(), problem.c_str());
+    // Problems quote names and texts from the file.
+    for (const std::string& problem : problems)
+        Print("%s: %s\n", path.c_str(), PrintableText(problem).c_str());
     return problems.empty() ? kInspectGood : kInspectDamaged;
 }
 
@@ -291,6 +296,15 @@ int TestSelfExtractor(const std::string& path, const std::string& password) {
     LoadedFile loaded(path);
     const SfxImage& image = loaded.image;
     std::vector<std::string> problems = loaded.problems();
+    // The program to run must be one the builder would accept: a file
+    // inside the destination folder.
+    if (image.settings.texts.size() > 5) {
+        try {
+            CheckProgramLine(image.settings.texts[5]);
+        } catch (const BuildError& error) {
+            problems.push_back(error.what());
+        }
+    }
     size_t files = 0;
     for (const SfxEntry& entry : image.entries) {
         if (entry.folder) continue;
@@ -352,7 +366,8 @@ int ExtractSelfExtractor(const std::string& path, const std::string& destination
         const std::string problem =
             DecodeEntry(image, entry, password, [&out](const uint8_t* bytes, size_t count) { out.write(bytes, count); });
         if (!problem.empty()) {
-            Print("%s: %s\n%s: %zu files extracted before it; the run stops there\n", path.c_str(), problem.c_str(),
+            Print("%s: %s\n%s: %zu files extracted before it; the run stops there\n", path.c_str(),
+                  PrintableText(problem).c_str(),
                    path.c_str(), files);
             return kInspectDamaged;
         }

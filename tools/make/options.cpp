@@ -247,13 +247,15 @@ Several disks:
 
 Reading a self-extracting file (made for Windows or Linux) without running it:
   --list FILE            Show its settings and one line per entry.
-  --test FILE            Check the program's checksum and every entry's CRC;
-                         encrypted entries need --password (or
+  --test FILE            Check the program's checksum, the program to run
+                         (a file inside the destination) and every entry's
+                         CRC; encrypted entries need --password (or
                          --password-file).
   --extract FILE DEST    Extract its files into the folder DEST, with the
                          program's name checks; nothing is written through a
                          symbolic link, and an existing file is replaced only
-                         with --overwrite.
+                         with --overwrite. Extraction only: the program to
+                         run, if any, is not started.
   These exit with 0 when the file is sound (and extracted), 2 when it is
   damaged or refused, 1 on an internal failure.
 
