@@ -123,13 +123,13 @@ def scenario_wine(session):
     expect(session.finish(program, 90) == 0, 'the self-extractor ended with %s' % program.returncode)
     expect_same_tree(os.path.join(target, 'paquet'), os.path.join(tree, 'paquet'), 'the input')
 
-    # Built again over the earlier file, from inside the folder it lies in:
-    # neither the earlier file nor the one being written goes in.
-    run_make(session, MAKE, ['-o', 'paquet.exe', '--stub', session.wine_path(STUB), '.'], out)
-    unzip_test(os.path.join(out, 'paquet.exe'))
-    listed = subprocess.run(['unzip', '-Z1', os.path.join(out, 'paquet.exe')], stdout=subprocess.PIPE,
-                            timeout=60).stdout.decode()
-    expect(listed.split() == ['out/'], 'the rebuilt file holds %r' % listed)
+    # An output inside an input folder is refused before anything is
+    # written: the earlier file stays as it was.
+    before = open(os.path.join(out, 'paquet.exe'), 'rb').read()
+    run_make(session, MAKE, ['-o', 'paquet.exe', '--stub', session.wine_path(STUB), '.'], out, status=1,
+             message='lies inside the input folder')
+    expect(open(os.path.join(out, 'paquet.exe'), 'rb').read() == before, 'the earlier file was changed')
+    expect(sorted(os.listdir(out)) == ['paquet.exe'], 'the output folder holds %r' % os.listdir(out))
 
     # Volumes (read back, cut, truncated), a password (random header bytes)
     # and a zip input (a file mapping), checked with Info-ZIP.
