@@ -32,19 +32,29 @@ zip_tree() {
 if [ ! -f "$cache/large.zip" ]; then
   echo "building the large corpus (a few minutes, once)" >&2
   rm -rf "$cache/tree" && mkdir -p "$cache/tree"
-  # Headers and documentation, regular files only, under their own names.
-  for root in /usr/include /usr/share/doc; do
-    (cd "$root" && find . -type f -print0 | LC_ALL=C sort -z) |
-      while IFS= read -r -d '' file; do
-        target="$cache/tree/$(basename "$root")/${file#./}"
-        mkdir -p "$(dirname "$target")"
-        ln -s "$root/${file#./}" "$target"
-      done
-  done
-  # Two large programs.
-  mkdir -p "$cache/tree/bin"
-  find /usr/bin -maxdepth 1 -type f -size -128M -printf '%s %p\n' | sort -rn | head -2 |
-    while read -r _ file; do ln -s "$file" "$cache/tree/bin/$(basename "$file")"; done
+  # Headers and documentation, regular files only, under their own names,
+  # and two large programs.
+  python3 - "$cache/tree" <<'EOF'
+import os, sys
+tree = sys.argv[1]
+for root in ("/usr/include", "/usr/share/doc"):
+    for folder, subfolders, files in os.walk(root):
+        subfolders.sort()
+        for name in sorted(files):
+            path = os.path.join(folder, name)
+            if os.path.isfile(path) and not os.path.islink(path):
+                target = os.path.join(tree, os.path.basename(root), os.path.relpath(path, root))
+                os.makedirs(os.path.dirname(target), exist_ok=True)
+                os.symlink(path, target)
+programs = []
+for name in os.listdir("/usr/bin"):
+    path = os.path.join("/usr/bin", name)
+    if os.path.isfile(path) and not os.path.islink(path) and os.path.getsize(path) < 128 << 20:
+        programs.append((os.path.getsize(path), name))
+os.makedirs(os.path.join(tree, "bin"))
+for _, name in sorted(programs)[-2:]:
+    os.symlink(os.path.join("/usr/bin", name), os.path.join(tree, "bin", name))
+EOF
   # Log text and random bytes; enough log files for 15,000 files in all.
   have=$(find "$cache/tree" -type l | wc -l)
   logs=$((15200 - have - 200)); [ "$logs" -ge 1000 ] || logs=1000

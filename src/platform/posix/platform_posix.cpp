@@ -160,6 +160,26 @@ int64_t PosixSeekFile(FileHandle file, int64_t offset, int origin) {
 
 void PosixCloseFile(FileHandle file) { close(ToDescriptor(file)); }
 
+// The moment that local names, as mktime gives it. mktime looks at the
+// time zone file again at every call (one more system call per extracted
+// file); localtime_r reads it once. The offset is the one in force at the
+// moment found, taken twice so that a date on the far side of a
+// daylight-saving change gets its own. A time in the hour such a change
+// repeats or skips names no single moment; it may get the other reading
+// than mktime's.
+time_t LocalToUtc(struct tm* local) {
+    struct tm fields = *local;
+    time_t asUtc = timegm(&fields);
+    if (asUtc == (time_t)-1) return mktime(local);
+    struct tm found;
+    time_t seconds = asUtc;
+    for (int pass = 0; pass < 2; pass++) {
+        if (localtime_r(&seconds, &found) == 0) return mktime(local);
+        seconds = asUtc - found.tm_gmtoff;
+    }
+    return seconds;
+}
+
 // The DOS date and time are local time; the file gets them as its access and
 // modification times.
 void PosixSetFileTime(FileHandle file, uint16_t dosDate, uint16_t dosTime) {
@@ -171,7 +191,7 @@ void PosixSetFileTime(FileHandle file, uint16_t dosDate, uint16_t dosTime) {
     local.tm_min = (dosTime >> 5) & 0x3F;
     local.tm_sec = (dosTime & 0x1F) * 2;
     local.tm_isdst = -1;
-    time_t seconds = mktime(&local);
+    time_t seconds = LocalToUtc(&local);
     if (seconds == (time_t)-1) return;
     struct timespec times[2];
     times[0].tv_sec = seconds;
