@@ -4,6 +4,23 @@ kvsfx_test(test_builder_span ${CMAKE_CURRENT_SOURCE_DIR}/test_builder_span.cpp)
 kvsfx_test(test_builder_names ${CMAKE_CURRENT_SOURCE_DIR}/test_builder_names.cpp
   ${CMAKE_SOURCE_DIR}/tools/make/names.cpp)
 target_include_directories(test_builder_names PRIVATE ${CMAKE_SOURCE_DIR}/tools/make)
-foreach(test test_builder test_builder_span)
+kvsfx_test(test_builder_inspect ${CMAKE_CURRENT_SOURCE_DIR}/test_builder_inspect.cpp)
+if(KVSFX_WIN32_DIR)
+  target_compile_definitions(test_builder_inspect PRIVATE KVSFX_WIN32_STUB="${KVSFX_WIN32_DIR}/kvsfx32.exe")
+endif()
+foreach(test test_builder test_builder_span test_builder_inspect)
   add_dependencies(${test} kvsfx-make)
 endforeach()
+
+# The self-extracting file reader's fuzz target (clang, libFuzzer): built in
+# build/fuzz with KVSFX_FUZZ and KVSFX_SANITIZE like the inflater's.
+if(KVSFX_FUZZ)
+  set(make_dir ${CMAKE_SOURCE_DIR}/tools/make)
+  add_executable(fuzz_inspect ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/fuzz_inspect.cpp
+    ${make_dir}/inspect.cpp ${make_dir}/names.cpp ${make_dir}/zip_crypto.cpp
+    ${make_dir}/deflate_engine.cpp ${make_dir}/host_files.cpp)
+  target_include_directories(fuzz_inspect PRIVATE ${SRC} ${make_dir})
+  target_compile_options(fuzz_inspect PRIVATE -fsanitize=fuzzer)
+  target_link_options(fuzz_inspect PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(fuzz_inspect PRIVATE ZLIB::ZLIB deflate)
+endif()

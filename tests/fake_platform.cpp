@@ -21,6 +21,7 @@ SfxConfigBlock pristineBlock;
 std::jmp_buf exitTrap;
 bool exitTrapArmed = false;
 std::vector<FileHandle> createdFiles;
+int64_t writtenToCreated = 0;
 
 int SafeAnswer(uint32_t style) {
     switch (style & kBoxButtonsMask) {
@@ -84,7 +85,11 @@ int32_t FakeReadFile(FileHandle file, void* buffer, uint32_t count) {
 
 FileHandle FakeCreateFile(const char* path) {
     FileHandle file = realPlatform.createFile(path);
-    if (file) createdFiles.push_back(file);
+    if (file) {
+        createdFiles.push_back(file);
+        fake.createdPaths.push_back(path);
+        writtenToCreated = 0;
+    }
     return file;
 }
 
@@ -94,6 +99,8 @@ int32_t FakeWriteFile(FileHandle file, const void* buffer, uint32_t count) {
     if (created && fake.writeBudget >= 0 && count > fake.writeBudget) count = (uint32_t)fake.writeBudget;
     int32_t put = realPlatform.writeFile(file, buffer, count);
     if (created && fake.writeBudget >= 0 && put > 0) fake.writeBudget -= put;
+    if (created && put > 0) writtenToCreated += put;
+    if (created && fake.afterWrite) fake.afterWrite(writtenToCreated);
     return put;
 }
 
@@ -102,8 +109,16 @@ void FakeCloseFile(FileHandle file) {
     realPlatform.closeFile(file);
 }
 
+int FakeReplaceFile(const char* from, const char* to) {
+    if (fake.failReplace) return 0;
+    int done = realPlatform.replaceFile(from, to);
+    if (done) fake.replaced.emplace_back(from, to);
+    return done;
+}
+
 void* FakeAllocate(uint32_t size) {
     fake.allocations++;
+    fake.largestAllocation = std::max(fake.largestAllocation, size);
     if (fake.failAllocation > 0 && fake.allocations == fake.failAllocation) return nullptr;
     return realPlatform.allocate(size);
 }
@@ -162,6 +177,7 @@ void InstallFakePlatform() {
     sfxPlatform.createFile = FakeCreateFile;
     sfxPlatform.writeFile = FakeWriteFile;
     sfxPlatform.closeFile = FakeCloseFile;
+    sfxPlatform.replaceFile = FakeReplaceFile;
     sfxPlatform.allocate = FakeAllocate;
     sfxPlatform.environment = FakeEnvironment;
     sfxPlatform.archiverCommand = FakeArchiverCommand;

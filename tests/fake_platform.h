@@ -1,8 +1,9 @@
 // A scripted stand-in for the platform seam. Install() copies the real
 // (posix) table and replaces entries with wrappers that record message boxes,
 // answer them from a script, fake the module name and volume labels, map
-// volume paths to "disks", and inject short reads, failed writes, a full disk
-// and failed allocations. Everything else reaches the real system.
+// volume paths to "disks", record the output files created and renamed, and
+// inject short reads, failed writes, a full disk, failed renames and failed
+// allocations. Everything else reaches the real system.
 #ifndef KVSFX_TESTS_FAKE_PLATFORM_H
 #define KVSFX_TESTS_FAKE_PLATFORM_H
 
@@ -49,9 +50,19 @@ struct FakePlatform {
     // (a full disk); failWrites makes every write return -1.
     int64_t writeBudget = -1;
     bool failWrites = false;
+    // Output files: every path a file was created at, and the renames
+    // that gave complete files their names. failReplace: they fail.
+    std::vector<std::string> createdPaths;
+    std::vector<std::pair<std::string, std::string>> replaced;
+    bool failReplace = false;
+    // Called after each write to a created file (with the bytes written so
+    // far to it), e.g. to interrupt the run in the middle of an entry.
+    std::function<void(int64_t)> afterWrite;
+
     // Allocations: the n-th (1-based) allocation from now on fails; 0 none.
     int failAllocation = 0;
     int allocations = 0;
+    uint32_t largestAllocation = 0;  // bytes of the largest block asked for
 
     // exitProcess: the code, and whether it was called.
     bool exited = false;

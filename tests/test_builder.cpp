@@ -450,4 +450,141 @@ TEST_F(BuilderTest, RefusalsExplainThemselvesAndLeaveNothing) {
     EXPECT_EQ(RunMake(scratch.path(), "--help").status, 0);
 }
 
+// Whatever names the output, the build never replaces what it reads: an
+// input file, a file or a new file inside an input folder (also through a
+// link), the input zip, the stub, the password file, or a volume of a set
+// that would land on the input zip. Nothing is written.
+TEST_F(BuilderTest, OutputsNeverReplaceWhatTheBuildReads) {
+    MakeTree();
+    ASSERT_EQ(RunIn(scratch.path(), "zip -q -r plain.zip dir && cp plain.zip setup.ZIP && echo secret > pw.txt && "
+                                    "ln -s dir linked && ln dir/a\\ b.txt hard-link").status, 0);
+    const std::string listing = "find . ! -name .run-output -type f -exec md5sum {} + | sort; find . | sort";
+    const std::string before = RunIn(scratch.path(), listing).output;
+
+    const struct {
+        const char* arguments;
+        const char* message;
+    } rows[] = {
+        {"-o dir/a\\ b.txt --stub stub dir/a\\ b.txt", "is the input \"dir/a b.txt\""},
+        {"-o hard-link --stub stub dir/a\\ b.txt", "is the input"},
+        {"-o dir/sizes/s0 --stub stub dir", "lies inside the input folder \"dir\""},
+        {"-o dir/nested/new.exe --stub stub dir", "lies inside the input folder"},
+        {"-o linked/new.exe --stub stub dir", "lies inside the input folder"},
+        {"-o dir/sizes/new.exe --stub stub dir/nested dir/sizes", "lies inside the input folder \"dir/sizes\""},
+        {"-o plain.zip --stub stub plain.zip", "is the input \"plain.zip\""},
+        {"-o stub --stub stub dir/a\\ b.txt", "is the stub"},
+        {"-o pw.txt --stub stub --password-file pw.txt dir/a\\ b.txt", "is the password file"},
+        {"-o setup --span 8000 --stub stub setup.ZIP", "\"./setup.ZIP\" is the input \"setup.ZIP\""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments);
+        const RunResult run = RunMake(scratch.path(), row.arguments);
+        EXPECT_EQ(run.status, 1) << run.output;
+        EXPECT_NE(run.output.find(row.message), std::string::npos) << run.output;
+        EXPECT_EQ(RunIn(scratch.path(), listing).output, before) << "a file was written or replaced";
+    }
+    // Beside the inputs is fine.
+    EXPECT_EQ(RunMake(scratch.path(), "-o dir-setup --stub stub dir").status, 0);
+}
+
+// Names that reach one path through "./", "//" or "/./" are stored in their
+// plain form, so that the program creates what the zip means; "." and names
+// ending in "/." name no file, and two spellings of one path are refused.
+TEST_F(BuilderTest, ZipNamesWithDotAndEmptyPartsAreNormalOrRefused) {
+    ASSERT_EQ(RunIn(scratch.path(),
+        "python3 -c \"import zipfile\n"
+        "z = zipfile.ZipFile('dots.zip', 'w', zipfile.ZIP_DEFLATED)\n"
+        "z.writestr('./a.txt', b'a' * 50); z.writestr('b//c.txt', b'c'); z.writestr('d/./e.txt', b'e')\n"
+        "z.writestr('.\\\\\\\\f\\\\\\\\g.txt', b'g'); z.writestr('h//', b'')\n"
+        "z.close()\n"
+        "for name, entries in [('dot', ['.']), ('dot-slash', ['./']), ('ends-dot', ['x/.']), "
+        "('twice', ['./a', 'a']), ('twice2', ['x//y', 'x/./y/'])]:\n"
+        "    z = zipfile.ZipFile(name + '.zip', 'w')\n"
+        "    for e in entries: z.writestr(e, b'' if e.endswith('/') else b'x')\n"
+        "    z.close()\" && mkdir refused").status, 0);
+    std::vector<std::string> names;
+    for (const WalkedEntry& entry : WalkSingle(Build("--stub stub dots.zip")).entries) names.push_back(entry.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "b/c.txt", "d/e.txt", "f/g.txt", "h/"}));
+    // The program extracts every one of them.
+    Build("--stub " + ShellQuote(KVSFX_STUB_PATH) + " dots.zip", "setup");
+    const RunResult extract = RunIn(scratch.path(), "./setup -auto unpacked </dev/null");
+    EXPECT_EQ(extract.status, 0) << extract.output;
+    EXPECT_EQ(ReadBytes(scratch / "unpacked/a.txt"), Bytes(50, 'a'));
+    EXPECT_EQ(ReadBytes(scratch / "unpacked/b/c.txt"), Bytes(1, 'c'));
+    EXPECT_EQ(ReadBytes(scratch / "unpacked/f/g.txt"), Bytes(1, 'g'));
+    EXPECT_TRUE(Exists(scratch / "unpacked/h"));
+
+    const struct {
+        const char* zip;
+        const char* message;
+    } rows[] = {
+        {"dot.zip", "ends in \".\""},
+        {"dot-slash.zip", "ends in \".\""},
+        {"ends-dot.zip", "\"x/.\" ends in \".\""},
+        {"twice.zip", "\"./a\" and \"a\" would be the same file or folder"},
+        {"twice2.zip", "\"x//y\" and \"x/./y/\" would be the same file or folder"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.zip);
+        const RunResult run = RunMake(scratch.path(), std::string("-o refused/setup.exe --stub stub ") + row.zip);
+        EXPECT_EQ(run.status, 1) << run.output;
+        EXPECT_NE(run.output.find(row.message), std::string::npos) << run.output;
+        EXPECT_EQ(RunIn(scratch.path(), "test -z \"$(ls -A refused)\"").status, 0) << "left behind";
+    }
+}
+
+// A name's control characters never reach the terminal raw: ESC sequences,
+// line ends and C1 controls (here as UTF-8) are shown as \xNN.
+TEST_F(BuilderTest, MessagesEscapeControlCharactersOfNames) {
+    ASSERT_EQ(RunIn(scratch.path(),
+        "python3 -c \"import zipfile\n"
+        "z = zipfile.ZipFile('esc.zip', 'w'); z.writestr('a\\x1b[31mred', b'x'); z.close()\n"
+        "z = zipfile.ZipFile('c1.zip', 'w'); z.writestr('b\\u009b31m', b'x'); z.close()\" && "
+        "mkdir lines && printf x > \"lines/two$(printf '\\n\\r')lines\"").status, 0);
+    const struct {
+        const char* input;
+        const char* shown;
+    } rows[] = {
+        {"esc.zip", "\"a\\x1B[31mred\""},
+        {"c1.zip", "\"b\\xC2\\x9B31m\""},
+        {"lines", "\"lines/two\\x0A\\x0Dlines\""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.input);
+        const RunResult run = RunMake(scratch.path(), std::string("-o out/setup.exe --stub stub ") + row.input);
+        EXPECT_EQ(run.status, 1) << run.output;
+        EXPECT_NE(run.output.find(row.shown), std::string::npos) << run.output;
+        ASSERT_FALSE(run.output.empty());
+        EXPECT_EQ(run.output.find('\n'), run.output.size() - 1) << "one line";
+        for (char c : run.output.substr(0, run.output.size() - 1))
+            EXPECT_TRUE(c >= 0x20 && c < 0x7F) << "byte " << (int)(unsigned char)c;
+    }
+}
+
+// Info-ZIP zip writes a Zip64 end record and locator when it reads standard
+// input, although every value fits in 32 bits: such a zip is taken, also
+// behind a stub. Zip64 values proper stay refused.
+TEST_F(BuilderTest, ZipsWithAZip64LocatorButSmallValuesAreTaken) {
+    ASSERT_EQ(RunIn(scratch.path(), "printf 'from standard input\\n' | zip -q piped.zip - && "
+                                    "cat stub piped.zip > prefixed.zip").status, 0);
+    const Bytes piped = ReadBytes(scratch / "piped.zip");
+    ASSERT_GT(piped.size(), 98u);
+    ASSERT_EQ(Le32(&piped[piped.size() - 22 - 20]), 0x07064B50u) << "the locator this test is about";
+    for (const char* input : {"piped.zip", "prefixed.zip"}) {
+        SCOPED_TRACE(input);
+        const StubWalk walk = WalkSingle(Build(std::string("--stub stub ") + input));
+        ASSERT_EQ(walk.entries.size(), 1u);
+        EXPECT_EQ(walk.entries[0].name, "-");
+        const std::string content(walk.entries[0].content.begin(), walk.entries[0].content.end());
+        EXPECT_EQ(content, "from standard input\n");
+    }
+    // The Zip64 end record disagreeing with the end record: refused.
+    Bytes altered = piped;
+    SetLe32(&altered[piped.size() - 22 - 20 - 56 + 40], 1000);
+    WriteBytes(scratch / "altered.zip", altered);
+    const RunResult run = RunMake(scratch.path(), "-o out/setup.exe --stub stub altered.zip");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("Zip64"), std::string::npos) << run.output;
+}
+
 }  // namespace

@@ -41,6 +41,10 @@ TEST(BuilderNames, Utf8BecomesWindows1252) {
         EXPECT_EQ(out, row.ansi ? row.ansi : "unchanged") << row.utf8;
     }
     EXPECT_EQ(AnsiUpper("a\xE9\xFF\x9C\xF7z"), "A\xC9\x9F\x8C\xF7Z");
+    // Back to UTF-8, as names are shown and extracted on this system.
+    EXPECT_EQ(AnsiToUtf8("\x80 \x9C \x99 \x9F"), "\xE2\x82\xAC \xC5\x93 \xE2\x84\xA2 \xC5\xB8");
+    EXPECT_EQ(AnsiToUtf8("caf\xE9\xA0\xFF"), "caf\xC3\xA9\xC2\xA0\xC3\xBF");
+    EXPECT_EQ(AnsiToUtf8("\x81"), "\xEF\xBF\xBD");
 }
 
 TEST(BuilderNames, NamesTheStubCannotCreateSafelyAreRefused) {
@@ -60,7 +64,12 @@ TEST(BuilderNames, NamesTheStubCannotCreateSafelyAreRefused) {
         {"a\\..\\x", false, false},
         {"..", false, false},
         {"...", false, false},          // ends in a dot
-        {"a/./b", true, true},
+        {"a/./b", true, true},      // stored as "a/b" (NormalEntryName)
+        {".", false, false},
+        {"./", false, false},
+        {"a/.", false, false},
+        {"a/./", false, false},
+        {"a\\.", false, false},
         {"C:/x", false, false},
         {"a:b", false, false},
         {"CON", false, false},
@@ -68,6 +77,10 @@ TEST(BuilderNames, NamesTheStubCannotCreateSafelyAreRefused) {
         {"com1/x", false, false},
         {"LPT9 .log", false, false},
         {"COM0", true, true},
+        {"conout$.txt", false, false},  // the consoles, which the program refuses too
+        {"a/CONIN$", false, false},
+        {"COM\xB9", false, false},      // superscript one: a port for Windows
+        {"CONIN", true, true},
         {"console", true, true},
         {"a?b", false, false},
         {"a*b", false, false},
@@ -81,6 +94,19 @@ TEST(BuilderNames, NamesTheStubCannotCreateSafelyAreRefused) {
     }
     EXPECT_TRUE(Accepted(std::string(260, 'n'), NameOrigin::Zip));
     EXPECT_FALSE(Accepted(std::string(261, 'n'), NameOrigin::Zip));
+}
+
+TEST(BuilderNames, DotAndEmptyPartsAreDropped) {
+    const struct {
+        const char* name;
+        const char* normal;
+    } rows[] = {
+        {"a/b.txt", "a/b.txt"},       {"a\\b", "a\\b"},        {"./a", "a"},         {"a//b", "a/b"},
+        {"a/./b/", "a/b/"},           {".\\x\\\\y", "x/y"}, {"././a/", "a/"},     {"x//", "x/"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(NormalEntryName(row.name, NameOrigin::Zip), row.normal) << row.name;
+    EXPECT_EQ(PrintableText("a\x1B[2J\n\x7F\xC2\x9B\x9B caf\xC3\xA9 caf\xE9"),
+              "a\\x1B[2J\\x0A\\x7F\\xC2\\x9B\\x9B caf\xC3\xA9 caf\xE9");
 }
 
 TEST(BuilderNames, NamesThatWouldBeOneFileOnWindowsAreRefused) {

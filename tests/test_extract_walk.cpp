@@ -4,14 +4,19 @@
 // failure (or a rule) of the walk: its message, its exit code, and what
 // stays on disk.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <utime.h>
 
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "extract_support.h"
 #include "fake_platform.h"
+#include "codec/codec.h"
 #include "resources/messages.h"
 #include "startup/sfx_state.h"
 
@@ -58,14 +63,17 @@ struct Outcome {
 };
 
 // Extracts zip with "-auto FOLDER" in-process; answers script the boxes.
+// script, when given, sets up the fake platform before the run.
 Outcome Extract(const std::string& name, const std::string& zip, std::vector<int> answers = {}, uint32_t flags = 0,
-            const std::string& input = "", const std::function<void(const std::string&)>& prepare = nullptr) {
+            const std::string& input = "", const std::function<void(const std::string&)>& prepare = nullptr,
+            const std::function<void()>& script = nullptr) {
     std::string folder = TempFolder(name);
     std::string sfx = MakeSfx(folder + ".sfx", zip, flags);
     std::string out = folder + "/out";
     if (prepare) prepare(out);
     PrepareInProcess(sfx, input);
     fake.answers.assign(answers.begin(), answers.end());
+    if (script) script();
     int code = (int)RunSfxMain(" -auto " + out);
     Outcome run{code, BoxTexts(), out};
     RestoreRealPlatform();
@@ -81,9 +89,22 @@ std::string Lead(int index) {
 
 bool StartsWith(const std::string& text, const std::string& start) { return text.compare(0, start.size(), start) == 0; }
 
+std::string LastName(const std::string& path) {
+    size_t slash = path.find_last_of('/', path.size() - 2);
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 int64_t ModifiedTime(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 ? (int64_t)info.st_mtime : -1;
+}
+
+// The temporary files left anywhere under folder, one path a line.
+std::string Leftovers(const std::string& folder) {
+    std::string found;
+    for (const auto& [path, node] : ReadTree(folder))
+        if (LastName(path)[0] == '~' && LastName(path).size() <= 8) found += path + "\n";
+    return found;
 }
 
 TEST(Walk, ExtractsEveryKindOfEntryAndCountsFilesOnly) {
@@ -138,8 +159,8 @@ TEST(Walk, FailuresEndTheRunWithTheirMessage) {
     std::string centralLong = Signature(1, 2) + std::string(24, '\0') + "\x05\x01" + std::string(16, '\0');
     std::vector<FailureRow> rows = {
         {"CRC mismatch", [&] { return ZipBytes({Item("first.txt", "first"), badCrc}); }, MSG_BAD_CRC,
-         "bad-crc.txt", {"first.txt", "bad-crc.txt"}, {}},
-        {"method 12", [&] { return ZipBytes({method12}); }, MSG_BAD_METHOD, "", {"method12.bin"}, {}},
+         "bad-crc.txt", {"first.txt"}, {"bad-crc.txt"}},
+        {"method 12", [&] { return ZipBytes({method12}); }, MSG_BAD_METHOD, "", {}, {"method12.bin"}},
         {"unknown bytes between entries", [&] { return good + "JUNK" + ZipBytes({}); }, MSG_BAD_ZIP_HEADER, "",
          {"first.txt"}, {}},
         {"spanning marker outside a spanned set", [&] { return Signature(7, 8) + good; }, MSG_BAD_ZIP_HEADER, "", {},
@@ -165,7 +186,7 @@ TEST(Walk, FailuresEndTheRunWithTheirMessage) {
         {"name cut short", [&] { return LocalEntryBytes(Item("long-name.txt", "x")).substr(0, 36); }, MSG_READ_ERROR,
          " <1>", {}, {}},
         {"data cut short", [&] { return LocalEntryBytes(Item("cut.txt", Text(9000), 0)).substr(0, 4000); },
-         MSG_READ_ERROR, " <2>", {"cut.txt"}, {}},
+         MSG_READ_ERROR, " <2>", {}, {"cut.txt"}},
         {"parent folder in a name", [&] { return ZipBytes({Item("first.txt", "first"), Item("sub/../../x.txt", "x")}); },
          MSG_CANNOT_CREATE_FILE, "sub/../../x.txt", {"first.txt"}, {"sub"}},
         {"parent folder in a folder entry", [&] { return ZipBytes({Item("../up/", "", 0)}); },
@@ -183,23 +204,11 @@ TEST(Walk, FailuresEndTheRunWithTheirMessage) {
         EXPECT_NE(std::string::npos, run.boxes[0].find(row.fragment)) << run.boxes[0];
         for (const std::string& path : row.present) EXPECT_TRUE(Exists(run.folder + "/" + path)) << path;
         for (const std::string& path : row.absent) EXPECT_FALSE(Exists(run.folder + "/" + path)) << path;
+        EXPECT_EQ("", Leftovers(run.folder));
         // Nothing lands beside the destination.
         EXPECT_FALSE(Exists(run.folder + "/../x.txt"));
         EXPECT_FALSE(Exists(run.folder + "/../up"));
     }
-}
-
-TEST(Walk, CrcMismatchLeavesTheCompleteFileWithItsTime) {
-    ZipItem bad = Item("bad.txt", Text(3000));
-    bad.crc = 0xABCDEF01;
-    Outcome run = Extract("crc", ZipBytes({bad}));
-    ASSERT_EQ(1u, run.boxes.size());
-    EXPECT_TRUE(StartsWith(run.boxes[0], Lead(MSG_BAD_CRC) + state.currentName)) << run.boxes[0];
-    char crcs[64];
-    snprintf(crcs, sizeof crcs, "%08x (devrait \xC3\xAAtre abcdef01)", Crc32(Text(3000)));
-    EXPECT_NE(std::string::npos, run.boxes[0].find(crcs)) << run.boxes[0];
-    EXPECT_EQ(Text(3000), ReadFileBytes(run.folder + "/bad.txt"));
-    EXPECT_EQ(EntryTime(), ModifiedTime(run.folder + "/bad.txt"));
 }
 
 TEST(Walk, Passwords) {
@@ -259,19 +268,6 @@ TEST(Walk, OverwriteAnswers) {
     EXPECT_EQ(0, all.exitCode);
     EXPECT_TRUE(all.boxes.empty());
     EXPECT_EQ("new two", ReadFileBytes(all.folder + "/two.txt"));
-}
-
-// A full disk: message 35 naming the file, which stays as far as written.
-TEST(Walk, ShortWriteEndsTheRun) {
-    std::string folder = TempFolder("full-disk");
-    std::string sfx = MakeSfx(folder + ".sfx", ZipBytes({Item("big.txt", Text(10000))}));
-    PrepareInProcess(sfx);
-    fake.writeBudget = 5000;
-    EXPECT_EQ(2u, RunSfxMain(" -auto " + folder));
-    RestoreRealPlatform();
-    ASSERT_EQ(1u, BoxTexts().size());
-    EXPECT_EQ(MessageWith(MSG_WRITE_ERROR, state.currentName), BoxTexts()[0]);
-    EXPECT_EQ(Text(5000), ReadFileBytes(folder + "/big.txt"));
 }
 
 // The seek to the archive start lands elsewhere: message 37.
@@ -369,6 +365,179 @@ TEST(Walk, SpannedSetOverThreeDisks) {
         EXPECT_EQ(Text(300, 'x'), ReadFileBytes(out + "/three.txt"));
         EXPECT_EQ(3, state.filesExtracted);
     }
+}
+
+// A password other than the entry's whose keys still turn the last byte of
+// the encryption header into the check byte (one in 256 does).
+std::string WrongPasswordPassingTheCheck(const ZipItem& item) {
+    std::string entry = LocalEntryBytes(item);
+    const uint8_t* header = (const uint8_t*)entry.data() + 30 + item.name.size() + item.extra.size();
+    ResetSfxState();
+    BuildCrcTable();
+    state.localHeader.crc32 = Crc32(item.data);
+    std::string candidate;
+    for (int i = 0;; i++) {
+        candidate = "wrong" + std::to_string(i);
+        state.password = &candidate[0];
+        if (CheckEncryptionHeader(header) == 0) break;
+    }
+    state.password = nullptr;
+    return candidate;
+}
+
+// An entry that fails after the user agreed to replace the file at its
+// name leaves nothing of itself: that file stays byte for byte, with its
+// time, and no temporary file remains.
+TEST(Walk, FailedEntryKeepsTheFileItWouldReplace) {
+    const std::string data = Text(9000);
+    ZipItem deflatedBadCrc = Item("target.txt", data);
+    deflatedBadCrc.crc = 0x12345678;
+    ZipItem storedBadCrc = Item("target.txt", data, 0);
+    storedBadCrc.crc = 1;
+    ZipItem secret = Item("target.txt", data, 0);
+    secret.password = "right";
+    std::string wrong = WrongPasswordPassingTheCheck(secret);
+    std::string good = ZipBytes({Item("target.txt", data)});
+    struct Row {
+        const char* what;
+        std::string zip;
+        int message;
+        std::function<void()> script;
+        uint32_t flags;
+        std::string input;
+    } rows[] = {
+        {"CRC mismatch, deflated", ZipBytes({Item("first.txt", "first"), deflatedBadCrc}), MSG_BAD_CRC},
+        {"CRC mismatch, stored", ZipBytes({storedBadCrc}), MSG_BAD_CRC},
+        {"unknown method", ZipBytes({Item("target.txt", data, 12)}), MSG_BAD_METHOD},
+        {"wrong password that passes the check byte", ZipBytes({secret}), MSG_BAD_CRC, nullptr, SFXF_ENCRYPTED,
+         wrong + "\n"},
+        {"write error", good, MSG_WRITE_ERROR, [] { fake.failWrites = true; }},
+        {"full disk", good, MSG_WRITE_ERROR, [] { fake.writeBudget = 5000; }},
+        {"data cut short", LocalEntryBytes(Item("target.txt", data, 0)).substr(0, 4000), MSG_READ_ERROR},
+        // Nobody can answer the abort question here (standard input is no
+        // terminal): Ctrl-C stops the run at once, without a second box.
+        {"cancelled during its data", good, -1,
+         [] {
+             fake.afterWrite = [](int64_t written) {
+                 if (written == 2048) raise(SIGINT);
+             };
+         }},
+        {"the complete file cannot take its name", good, MSG_CANNOT_CREATE_FILE, [] { fake.failReplace = true; }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        auto existing = [](const std::string& out) {
+            mkdir(out.c_str(), 0755);
+            WriteFileBytes(out + "/target.txt", "the user's own file");
+            struct utimbuf times = {1000000000, 1000000000};
+            utime((out + "/target.txt").c_str(), &times);
+        };
+        // Yes to the overwrite question, and Yes to the abort question.
+        Outcome run = Extract("failed-entry", row.zip, {kAnswerYes, kAnswerYes}, row.flags, row.input, existing,
+                              row.script);
+        EXPECT_EQ(2, run.exitCode);
+        ASSERT_EQ(row.message < 0 ? 1u : 2u, run.boxes.size());
+        EXPECT_TRUE(StartsWith(run.boxes[0], Lead(MSG_CONFIRM_OVERWRITE))) << run.boxes[0];
+        if (row.message >= 0) {
+            EXPECT_TRUE(StartsWith(run.boxes[1], Lead(row.message))) << run.boxes[1];
+        }
+        EXPECT_EQ("the user's own file", ReadFileBytes(run.folder + "/target.txt"));
+        EXPECT_EQ(1000000000, ModifiedTime(run.folder + "/target.txt"));
+        for (const auto& [path, node] : ReadTree(run.folder))
+            EXPECT_TRUE(path == "target.txt" || path == "first.txt") << path;
+    }
+}
+
+// Each file is written under a name that nothing has and takes its own when
+// complete: entries named like temporary files, in either case, and a
+// user's file of that form come out exact, and nothing else is left.
+TEST(Walk, TemporaryNamesCollideWithNothing) {
+    std::vector<ZipItem> items = {Item("~kv00001", "one"), Item("~kv00000", "zero"), Item("a.txt", Text(5000)),
+                                  Item("sub/~KV00000", "upper")};
+    auto userFile = [](const std::string& out) {
+        mkdir(out.c_str(), 0755);
+        WriteFileBytes(out + "/~kv00002", "the user's");
+    };
+    Outcome run = Extract("collisions", ZipBytes(items), {}, 0, "", userFile);
+    EXPECT_EQ(0, run.exitCode);
+    EXPECT_TRUE(run.boxes.empty());
+    std::map<std::string, std::string> expected = {{"~kv00000", "zero"}, {"~kv00001", "one"},
+                                                   {"~kv00002", "the user's"}, {"a.txt", Text(5000)},
+                                                   {"sub/", ""}, {"sub/~KV00000", "upper"}};
+    std::map<std::string, std::string> actual;
+    for (const auto& [path, node] : ReadTree(run.folder))
+        actual[path] = node.folder ? "" : ReadFileBytes(run.folder + "/" + path);
+    EXPECT_EQ(expected, actual);
+    ASSERT_EQ(items.size(), fake.createdPaths.size());
+    ASSERT_EQ(items.size(), fake.replaced.size());
+    // No temporary name is one that something had when it was created: the
+    // user's file, the entries extracted before, the entry's own name.
+    auto own = [&](const std::string& path) {
+        std::string text = run.folder + "/" + path;
+        std::replace(text.begin(), text.end(), '/', '\\');
+        return text;
+    };
+    for (size_t i = 0; i < items.size(); i++) {
+        const std::string& created = fake.createdPaths[i];
+        EXPECT_EQ(created, fake.replaced[i].first);
+        EXPECT_EQ(own(items[i].name), fake.replaced[i].second);
+        EXPECT_NE(own("~kv00002"), created);
+        for (size_t j = 0; j <= i; j++) EXPECT_NE(own(items[j].name), created) << i;
+    }
+}
+
+// The temporary name keeps the output path within 259 characters: shorter
+// when the folder leaves little room, down to one character.
+TEST(Walk, TemporaryNameKeepsToThePathLimit) {
+    std::string root = TempFolder("limit");
+    std::string out = root;
+    size_t remaining = 255 - out.size();
+    while (remaining >= 2) {
+        size_t cost = remaining < 51 ? remaining : 51;
+        if (remaining - cost == 1) cost--;
+        out += "/" + std::string(cost - 1, 'd');
+        remaining -= cost;
+    }
+    ASSERT_EQ(255u, out.size());
+    RunProgram({"/bin/mkdir", "-p", out});
+    // Output paths of 259 characters: "abc" leaves three characters for the
+    // temporary name, "s/x" one.
+    std::string sfx = MakeSfx(root + ".sfx", ZipBytes({Item("abc", "three"), Item("s/x", "one")}));
+    PrepareInProcess(sfx);
+    EXPECT_EQ(0u, RunSfxMain(" -auto " + out));
+    RestoreRealPlatform();
+    EXPECT_TRUE(fake.boxes.empty());
+    EXPECT_EQ("three", ReadFileBytes(out + "/abc"));
+    EXPECT_EQ("one", ReadFileBytes(out + "/s/x"));
+    ASSERT_EQ(2u, fake.createdPaths.size());
+    for (const std::string& created : fake.createdPaths) EXPECT_GE(259u, created.size()) << created;
+    EXPECT_EQ(2u, fake.replaced.size());
+}
+
+// A damaged entry of a spanned set is reported with message 30 at once:
+// the bytes after its deflate stream lie on the next disk, which is not
+// asked for.
+TEST(Walk, SpannedDamagedEntryAsksForNoFurtherDisk) {
+    std::string folder = TempFolder("span-damaged");
+    ZipItem bad = Item("bad.txt", Text(3000));
+    bad.crc = 0x1234;
+    bad.trailing = Noise(9000, 5);
+    std::string archive = Signature(7, 8) + LocalEntryBytes(bad) + LocalEntryBytes(Item("after.txt", "after"));
+    size_t cut = archive.size() - 4000;
+    std::string sfx = MakeSfx(folder + "/setup.exe", archive.substr(0, cut), SFXF_SPANNED | SFXF_EXE_VOLUMES);
+    WriteFileBytes(folder + "/disk2", archive.substr(cut));
+    PrepareInProcess(sfx);
+    fake.mapOpenPath = [&](const std::string&) { return state.currentDisk == 2 ? folder + "/disk2" : sfx; };
+    fake.label = "PKBACK# 001";
+    fake.labelReadable = true;
+    EXPECT_EQ(2u, RunSfxMain(" -auto " + folder + "/out"));
+    RestoreRealPlatform();
+    std::vector<std::string> boxes = BoxTexts();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_TRUE(StartsWith(boxes[0], Lead(MSG_BAD_CRC))) << boxes[0];
+    EXPECT_EQ(1u, state.currentDisk);
+    EXPECT_FALSE(Exists(folder + "/out/bad.txt"));
+    EXPECT_EQ("", Leftovers(folder + "/out"));
 }
 
 }  // namespace

@@ -333,6 +333,21 @@ TEST_F(StartUp, SignatureBeforeTheBlockFailsTheChecksum) {
     EXPECT_EQ(OnlyBox().text, kHeaderCorrupt);
 }
 
+// A block that claims more covered bytes than the file holds is refused
+// before a block of that size is asked for (up to 2 GiB).
+TEST_F(StartUp, ChecksumLongerThanTheFileIsCorruptWithoutItsMemory) {
+    for (uint32_t archiveStart : {0x7FFFFFFFu, 0x10000000u}) {
+        InstallFakePlatform();
+        SfxImage image = MakeSfx(WithInfo("info"));
+        const uint32_t fileLength = (uint32_t)image.bytes.size();
+        image.block.archiveStart = archiveStart;  // the stub's own block: no copy in the file needed
+        image.block.stubCrc = 1;
+        EXPECT_EQ(Run(image, "-info"), 2u) << archiveStart;
+        EXPECT_EQ(OnlyBox().text, kHeaderCorrupt) << archiveStart;
+        EXPECT_LT(fake.largestAllocation, fileLength) << archiveStart;
+    }
+}
+
 // With SFXF_CRC_AFTER_HEADERS, headers that do not lie inside the covered
 // bytes are a damaged file, never a read outside the buffer.
 TEST_F(StartUp, HeadersOutsideTheCoveredBytesAreCorrupt) {

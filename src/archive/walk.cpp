@@ -34,7 +34,6 @@ namespace {
 enum : uint32_t {
     kSignatureSize = 4,
     kRecordAhead = 30,        // a signature and a local header after it
-    kCentralScratch = 2048,   // a central header's name, extra and comment read in one piece
     kCentralHeaderRest = 42,  // central directory header after its signature
     kEndRecordRest = 18,      // end of central directory record after its signature
     kDescriptorSize = 16,     // data descriptor with its signature
@@ -249,11 +248,8 @@ int ExtractArchive() {
     uint8_t startupInRun = state.inRun;
     UseCursor(state.waitCursor);
     int result = ArmAndWalk();
-    // The file being written stays on disk as far as it was written.
-    if (state.outputFile != 0) {
-        sfxPlatform.closeFile(state.outputFile);
-        state.outputFile = 0;
-    }
+    // A file left incomplete is removed; what its name held before stays.
+    DiscardOutputFile();
     UseCursor(state.arrowCursor);
     state.extracting = 0;
     state.inRun = startupInRun;
@@ -387,7 +383,7 @@ void ExtractEntryData() {
             InflateStream();
             break;
         default:
-            // The file stays, empty; the run's recovery closes it.
+            // The run's recovery removes the file just created.
             FatalError(MessageText(MSG_BAD_METHOD));
         }
     }
@@ -403,14 +399,17 @@ void ExtractEntryData() {
     state.outputFile = 0;
     state.crc = ~state.crc;
 
-    // Compressed bytes the decoder left unread (data after the end of the
-    // deflate stream) are passed over, so that the walk goes on at the next
-    // record.
-    SkipRemainingData();
-
+    // Before anything more is read: a damaged entry of a spanned set is
+    // reported without asking for the disks its unread bytes lie on.
     if (state.crc != state.localHeader.crc32) {
         FormatText(state.messageBuffer, kMessageBufferSize, MessageText(MSG_BAD_CRC), state.currentName,
                    (unsigned long)state.crc, (unsigned long)state.localHeader.crc32);
         FatalError(state.messageBuffer);
     }
+    NameOutputFile();
+
+    // Compressed bytes the decoder left unread (data after the end of the
+    // deflate stream) are passed over, so that the walk goes on at the next
+    // record.
+    SkipRemainingData();
 }

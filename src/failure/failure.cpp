@@ -3,6 +3,7 @@
 #include "failure/failure.h"
 
 #include "failure/recovery.h"
+#include "output/output.h"
 #include "resources/messages.h"
 #include "startup/sfx_state.h"
 #include "startup/text.h"
@@ -91,6 +92,8 @@ void WriteSystemReport(FileHandle file) {
     // A second internal error while the first is being reported (a message
     // dispatched by one of its boxes) ends the process at once.
     if (state.internalErrorCount++ != 0) EndProcess(1);
+    // The process ends here: a file being written is not left half-done.
+    DiscardOutputFile();
 
     char text[160];
     FormatText(text, sizeof text, "Kelvra internal error in file %s line %d", module, line);

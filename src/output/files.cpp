@@ -1,5 +1,5 @@
-// Output files: the overwrite decision, the creation of the output file and
-// its date and time.
+// Output files: the overwrite decision, the creation of the output file
+// under a temporary name, its date and time, and its own name once complete.
 #include "output/output.h"
 
 #include "failure/failure.h"
@@ -31,14 +31,98 @@ int ConfirmOverwrite() {
     NonLocalReturn(1);
 }
 
-// Creates or truncates the file at entryName; returns only on success.
-void CreateOutputFile() {
+namespace {
+
+enum : uint32_t {
+    kPartNameLength = 8,  // "~kv" and five digits, when the folder leaves room
+    kPartNameTries = 64,  // names tried in one folder before giving up
+};
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? (char)(c + 32) : c; }
+
+int SameNameIgnoringCase(const char* a, const char* b) {
+    while (*a != 0 && LowerAscii(*a) == LowerAscii(*b)) a++, b++;
+    return LowerAscii(*a) == LowerAscii(*b);
+}
+
+// The attempt-th temporary path for the output path in entryName, into
+// partName: a name in the file's own folder, so that giving the complete
+// file its name renames it within one folder. The name is "~kv" and five
+// base-36 digits; when the folder leaves fewer than eight characters under
+// the path limit, "~" and fewer digits, or one digit alone. 0 when the
+// digits cannot tell this attempt from the ones before.
+int MakePartName(uint32_t attempt) {
+    char* separator = LastSeparator(state.entryName);
+    uint32_t folderLength = separator != 0 ? (uint32_t)(separator + 1 - state.entryName) : 0;
+    if (folderLength >= kMaxOutputPath) return 0;
+    uint32_t room = kMaxOutputPath - folderLength;
+    uint32_t length = room < kPartNameLength ? room : kPartNameLength;
+    const char* lead = length == kPartNameLength ? "~kv" : length > 1 ? "~" : "";
+    uint32_t leadLength = TextLength(lead);
+    uint32_t digits = length - leadLength;
+    uint32_t names = 1;
+    for (uint32_t i = 0; i < digits && names < kPartNameTries; i++) names *= 36;
+    if (attempt >= names || attempt >= kPartNameTries) return 0;
+
+    char* out = state.partName;
+    for (uint32_t i = 0; i < folderLength; i++) *out++ = state.entryName[i];
+    for (uint32_t i = 0; i < leadLength; i++) *out++ = lead[i];
+    for (uint32_t i = digits; i-- > 0; attempt /= 36) out[i] = "0123456789abcdefghijklmnopqrstuvwxyz"[attempt % 36];
+    out[digits] = 0;
+    return 1;
+}
+
+// Message 28 naming the output path, then the end of the run.
+[[noreturn]] void CannotCreateOutputFile() {
     CopyText(state.currentName, kCurrentNameCapacity, state.entryName);
-    state.outputFile = sfxPlatform.createFile(state.currentName);
-    if (state.outputFile != 0) return;
     FormatGuarded(state.messageBuffer, kMessageBufferSize, kGuardCreateFileText, MessageText(MSG_CANNOT_CREATE_FILE),
                   state.currentName);
     FatalError(state.messageBuffer);
+}
+
+}  // namespace
+
+// Creates the file that receives the entry at entryName: a new file under a
+// temporary name beside it (partName), never the file at entryName itself,
+// so that whatever is there stays untouched until the entry is complete.
+// A name that something already has is never used: not a file of the
+// archive extracted before, not one of the user's, not the entry's own.
+// Returns only on success.
+void CreateOutputFile() {
+    CopyText(state.currentName, kCurrentNameCapacity, state.entryName);
+    const char* finalName = LastComponent(state.entryName);
+    for (uint32_t attempt = 0; MakePartName(attempt); attempt++) {
+        if (SameNameIgnoringCase(LastComponent(state.partName), finalName)) continue;
+        state.outputFile = sfxPlatform.createFile(state.partName);
+        if (state.outputFile != 0) return;
+        // Taken: the next name. Any other failure is the folder's own.
+        if (!PathExists(state.partName, 0)) break;
+    }
+    state.partName[0] = 0;
+    CannotCreateOutputFile();
+}
+
+// The output file is complete, closed, with its time and a matching CRC:
+// it takes its name, replacing what the user agreed to replace. When it
+// cannot, it goes, and message 28 ends the run.
+void NameOutputFile() {
+    int named = sfxPlatform.replaceFile(state.partName, state.entryName);
+    if (!named) sfxPlatform.deleteFile(state.partName);
+    state.partName[0] = 0;
+    if (!named) CannotCreateOutputFile();
+}
+
+// After a run that ended during an entry: the file being written is closed
+// and removed; a file of that name from before stays as it was.
+void DiscardOutputFile() {
+    if (state.outputFile != 0) {
+        sfxPlatform.closeFile(state.outputFile);
+        state.outputFile = 0;
+    }
+    if (state.partName[0] != 0) {
+        sfxPlatform.deleteFile(state.partName);
+        state.partName[0] = 0;
+    }
 }
 
 namespace {

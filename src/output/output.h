@@ -28,7 +28,9 @@ void BuildOutputPath();
 void CreateFolders();
 
 int ConfirmOverwrite();  // 1 extract, 0 skip; Cancel ends the run with 1
-void CreateOutputFile();
+void CreateOutputFile();   // under a temporary name, partName
+void NameOutputFile();     // gives the complete file its name
+void DiscardOutputFile();  // closes and removes a file left incomplete
 void SetOutputFileTime();
 
 #endif

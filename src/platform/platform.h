@@ -67,8 +67,8 @@ struct SfxSystemTime {
 struct SfxPlatform {
     // Files. All return 0 (handles) or -1 (counts, positions) on failure.
     FileHandle (*openFile)(const char* path, int share);           // read-only
-    // Create or truncate, normal attributes. A link or reparse point at path
-    // is replaced by the new file, never written through.
+    // A file that does not exist yet, normal attributes, open for reading
+    // and writing; 0 when anything (a file, a folder, a link) is at path.
     FileHandle (*createFile)(const char* path);
     FileHandle (*createReport)(const char* path);                  // the diagnostic report file
     int32_t (*readFile)(FileHandle file, void* buffer, uint32_t count);
@@ -111,6 +111,14 @@ struct SfxPlatform {
     int (*archiverCommand)(char* buffer, uint32_t capacity);
     int (*shiftHeld)();                        // the Shift key is down
     uint32_t (*runCommand)(const char* line);  // WinExec: above 31 on success
+
+    // Output files are written under a temporary name and given their own
+    // when complete. replaceFile gives the file at from the name to in the
+    // same folder, replacing a file (or a link itself, never its target)
+    // that has it; 1 on success, and on failure the file at from is still
+    // there.
+    int (*replaceFile)(const char* from, const char* to);
+    int (*deleteFile)(const char* path);  // 1 on success
 };
 
 extern SfxPlatform sfxPlatform;

@@ -102,6 +102,10 @@ void LoadConfiguration() {
 void VerifyStubChecksum(uint32_t length, uint32_t expectedCrc, const volatile SfxConfigBlock* block) {
     // Reads return a signed 32-bit count: a covered length beyond that is no stub.
     if (length == 0 || length > 0x7FFFFFFFu) HeaderCorruptError();
+    // A damaged block may claim more bytes than the file has: refused before
+    // a block of that size is asked for.
+    int64_t fileLength = sfxPlatform.seekFile(state.archiveFile, 0, kSeekEnd);
+    if (fileLength < 0 || (uint64_t)fileLength < length) HeaderCorruptError();
 
     // 1-2. The covered bytes.
     uint8_t* image = (uint8_t*)sfxPlatform.allocate(length);

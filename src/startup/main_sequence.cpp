@@ -243,7 +243,8 @@ int CheckEntryPoint() {
     return matches;
 }
 
-// Frees the codec buffers and closes the archive and output files.
+// Frees the codec buffers, closes the archive and removes an output file
+// left incomplete.
 void ReleaseResources() {
     if (state.window != 0) sfxPlatform.release(state.window);
     state.window = 0;
@@ -256,6 +257,5 @@ void ReleaseResources() {
     state.outPtr = 0;
     if (state.archiveFile != 0) sfxPlatform.closeFile(state.archiveFile);
     state.archiveFile = 0;
-    if (state.outputFile != 0) sfxPlatform.closeFile(state.outputFile);
-    state.outputFile = 0;
+    DiscardOutputFile();
 }

@@ -162,6 +162,7 @@ struct SfxState {
     int32_t filesExtracted;                  // file entries whose data phase ran in this run
     uint8_t extracting;                      // a run is in progress (read by the dialog's timer)
     FileHandle outputFile;                   // output file being written; 0 when none
+    char partName[kEntryNameCapacity];       // temporary path outputFile has until complete; empty when none
 
     // Failure reporting (failure/)
     RunContext runContext;        // active recovery point: start-up's, or the run's

@@ -23,6 +23,7 @@
 #include <algorithm>
 
 #include "build_error.h"
+#include "names.h"
 
 namespace kvmake {
 
@@ -99,6 +100,31 @@ bool FileIdentity(const std::string& path, FileId* identity) {
     if (info.kind == PathInfo::Kind::Missing || info.kind == PathInfo::Kind::BrokenLink) return false;
     *identity = info.identity;
     return true;
+}
+
+std::vector<FileId> FoldersAbove(const std::string& path) {
+    std::vector<FileId> folders;
+    FileId identity;
+#ifdef _WIN32
+    // The full path has no "." or ".." left: its folders are its prefixes.
+    std::string folder = FolderOf(AbsolutePath(path));
+    while (FileIdentity(folder, &identity)) {
+        folders.push_back(identity);
+        const std::string up = FolderOf(folder);
+        if (up == folder) break;
+        folder = up;
+    }
+#else
+    // "..", as the system resolves it, is the real parent even where a link
+    // led into the folder; the root is its own parent.
+    std::string folder = FolderOf(path);
+    while (folders.size() < 1024 && FileIdentity(folder, &identity)) {
+        if (!folders.empty() && folders.back() == identity) break;
+        folders.push_back(identity);
+        folder = JoinPath(folder, "..");
+    }
+#endif
+    return folders;
 }
 
 #ifdef _WIN32
@@ -385,7 +411,7 @@ void RandomBytes(uint8_t* buffer, size_t count) {
 bool ErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 void ShowMessage(const std::string& text) {
-    const std::string line = "kvsfx-make: " + text + "\n";
+    const std::string line = "kvsfx-make: " + PrintableText(text) + "\n";
     const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
     DWORD mode;
     if (error != INVALID_HANDLE_VALUE && error != nullptr && GetConsoleMode(error, &mode)) {
@@ -674,7 +700,7 @@ void RandomBytes(uint8_t* buffer, size_t count) {
 
 bool ErrorIsTerminal() { return isatty(2) == 1; }
 
-void ShowMessage(const std::string& text) { fprintf(stderr, "kvsfx-make: %s\n", text.c_str()); }
+void ShowMessage(const std::string& text) { fprintf(stderr, "kvsfx-make: %s\n", PrintableText(text).c_str()); }
 
 std::string OwnFolder() {
     char path[4096];

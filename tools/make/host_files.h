@@ -160,6 +160,10 @@ bool IsFolder(const std::string& path);
 // The identity of an existing file or folder; false when there is none.
 bool FileIdentity(const std::string& path, FileId* identity);
 
+// The identities of the folder that holds path and of every folder above
+// it, up to the root (on Linux as the system climbs them, links resolved).
+std::vector<FileId> FoldersAbove(const std::string& path);
+
 // Refuses a file that cannot be opened for reading.
 void CheckReadable(const std::string& path);
 

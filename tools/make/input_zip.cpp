@@ -18,6 +18,7 @@ const uint16_t kZip64ExtraId = 0x0001;
 
 struct EndRecord {
     uint64_t position;
+    uint64_t directoryEnd;    // where the directory ends: the end record, or the Zip64 end record before it
     uint32_t entryCount;
     uint64_t directoryStart;  // where the directory really is in the file
     uint32_t directoryOffset; // where the end record says it is
@@ -42,8 +43,7 @@ std::string WithoutZip64Extra(const std::string& extra) {
 
 class ZipReader {
 public:
-    ZipReader(const MappedFile& file, const std::string& path)
-        : data_(file.data()), size_(file.size()), path_(path) {}
+    ZipReader(const uint8_t* data, uint64_t size, const std::string& path) : data_(data), size_(size), path_(path) {}
 
     InputZip read();
 
@@ -60,26 +60,62 @@ private:
     std::string path_;
 };
 
+// The Zip64 end record a locator at `locator` points to. Its offset in the
+// locator counts from the archive's start, which bytes before the archive
+// move; the record is found instead as the one that ends at the locator
+// (56 bytes with no extensible data, as archivers write it). False when
+// there is none.
+bool FindZip64EndRecord(const uint8_t* data, uint64_t locator, uint64_t* record) {
+    const uint64_t lowest = locator > 0x10000 ? locator - 0x10000 : 0;
+    for (uint64_t at = locator >= kZip64EndFixedSize ? locator - kZip64EndFixedSize + 1 : 0; at-- > lowest;) {
+        if (Get32(data + at) != kZip64EndSignature) continue;
+        const uint64_t recordSize = Get32(data + at + 4) | ((uint64_t)Get32(data + at + 8) << 32);
+        if (recordSize == locator - at - 12) {
+            *record = at;
+            return true;
+        }
+    }
+    return false;
+}
+
 // An end record candidate at position: plausible if its comment fits in the
-// file and its directory lies right before it.
+// file and its directory lies right before it (or before the Zip64 end
+// record and locator that precede it).
 bool ZipReader::readEndRecordAt(uint64_t position, EndRecord* end) const {
     const uint8_t* p = data_ + position;
     const uint32_t commentLength = Get16(p + 20);
     if (position + kEndFixedSize + commentLength > size_) return false;
-    if (position >= 20 && Get32(p - 20) == kZip64LocatorSignature)
-        Refuse(Quoted(path_) + " is a Zip64 archive; the program reads only archives below 4 GiB without Zip64");
     const uint32_t thisDisk = Get16(p + 4), directoryDisk = Get16(p + 6);
     const uint32_t entriesHere = Get16(p + 8), entries = Get16(p + 10);
     const uint32_t directorySize = Get32(p + 12), directoryOffset = Get32(p + 16);
+    const std::string zip64 = Quoted(path_) + " is a Zip64 archive; the program reads only archives below 4 GiB without Zip64";
     if (entries == kZip64Marker16 || directorySize == kZip64Marker32 || directoryOffset == kZip64Marker32)
-        Refuse(Quoted(path_) + " is a Zip64 archive; the program reads only archives below 4 GiB without Zip64");
-    if (directorySize > position) return false;
-    const uint64_t directoryStart = position - directorySize;
+        Refuse(zip64);
+    // A Zip64 end record and its locator, written although every value fits
+    // in its 32-bit field (Info-ZIP zip does so when it reads standard
+    // input), are passed over once they agree with the end record.
+    uint64_t directoryEnd = position;
+    if (position >= kZip64LocatorSize && Get32(p - kZip64LocatorSize) == kZip64LocatorSignature) {
+        const uint64_t locator = position - kZip64LocatorSize;
+        uint64_t record = 0;
+        if (!FindZip64EndRecord(data_, locator, &record)) Refuse(zip64);
+        const uint8_t* z = data_ + record;
+        const uint64_t z64Entries = Get32(z + 32) | ((uint64_t)Get32(z + 36) << 32);
+        const uint64_t z64Size = Get32(z + 40) | ((uint64_t)Get32(z + 44) << 32);
+        const uint64_t z64Offset = Get32(z + 48) | ((uint64_t)Get32(z + 52) << 32);
+        if (Get32(z + 16) != thisDisk || Get32(z + 20) != directoryDisk || z64Entries != entries ||
+            z64Size != directorySize || z64Offset != directoryOffset || Get32(data_ + locator + 4) != directoryDisk)
+            Refuse(zip64);
+        directoryEnd = record;
+    }
+    if (directorySize > directoryEnd) return false;
+    const uint64_t directoryStart = directoryEnd - directorySize;
     if (entries > 0 && Get32(data_ + directoryStart) != kCentralSignature) return false;
     if (thisDisk != 0 || directoryDisk != 0 || entriesHere != entries)
         Refuse(Quoted(path_) + " is one part of a split or spanned zip; join its parts into one zip first");
     if (directoryStart < directoryOffset) return false;
     end->position = position;
+    end->directoryEnd = directoryEnd;
     end->entryCount = entries;
     end->directoryStart = directoryStart;
     end->directoryOffset = directoryOffset;
@@ -102,12 +138,12 @@ bool ZipReader::findEndRecord(EndRecord* end) const {
 // `shift` bytes off the recorded offset) and adds the entry. Returns the
 // position of the next central header.
 uint64_t ZipReader::readCentralHeader(uint64_t at, int64_t shift, const EndRecord& end, InputZip* zip) const {
-    if (at + kCentralFixedSize > end.position || Get32(data_ + at) != kCentralSignature)
+    if (at + kCentralFixedSize > end.directoryEnd || Get32(data_ + at) != kCentralSignature)
         damaged("its central directory is cut short");
     const uint8_t* c = data_ + at;
     const uint32_t nameLength = Get16(c + 28), extraLength = Get16(c + 30), commentLength = Get16(c + 32);
     const uint64_t next = at + kCentralFixedSize + nameLength + extraLength + commentLength;
-    if (next > end.position) damaged("its central directory is cut short");
+    if (next > end.directoryEnd) damaged("its central directory is cut short");
 
     ArchiveEntry entry;
     entry.name.assign((const char*)c + kCentralFixedSize, nameLength);
@@ -149,6 +185,7 @@ uint64_t ZipReader::readCentralHeader(uint64_t at, int64_t shift, const EndRecor
         entry.flags &= (uint16_t)~kFlagUtf8;
     }
     CheckEntryName(entry.name, entry.shownName, NameOrigin::Zip);
+    entry.name = NormalEntryName(entry.name, NameOrigin::Zip);
     entry.folder = entry.name.back() == '/' || entry.name.back() == '\\';
     if (entry.folder && entry.uncompressedSize != 0) Refuse(what + " is a folder that holds data");
 
@@ -201,7 +238,13 @@ InputZip ZipReader::read() {
 
 }  // namespace
 
-InputZip ReadInputZip(const MappedFile& file, const std::string& path) { return ZipReader(file, path).read(); }
+InputZip ReadInputZip(const MappedFile& file, const std::string& path) {
+    return ReadInputZip(file.data(), file.size(), path);
+}
+
+InputZip ReadInputZip(const uint8_t* data, uint64_t size, const std::string& path) {
+    return ZipReader(data, size, path).read();
+}
 
 void VerifyEntryData(const ArchiveEntry& entry, const uint8_t* data, const std::string& path) {
     if (entry.flags & kFlagEncrypted) return;

@@ -31,6 +31,8 @@ struct InputZip {
 // methods other than stored and deflated, other encryptions, names the stub
 // would refuse.
 InputZip ReadInputZip(const MappedFile& file, const std::string& path);
+// The same over size bytes in memory.
+InputZip ReadInputZip(const uint8_t* data, uint64_t size, const std::string& path);
 
 // Decodes an unencrypted entry's data and compares its size and CRC with
 // the entry's, so that a damaged zip is refused here rather than by the

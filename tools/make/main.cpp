@@ -17,6 +17,7 @@
 #include "host_files.h"
 #include "input_tree.h"
 #include "input_zip.h"
+#include "inspect.h"
 #include "names.h"
 #include "options.h"
 #include "pe_image.h"
@@ -81,6 +82,43 @@ uint32_t ConfigurationFlags(const Options& options) {
     if (options.promptStyle == PromptStyle::OkCancel) flags |= SFXF_PROMPT_OKCANCEL;
     return flags;
 }
+
+// What the build reads: the inputs, the stub and the password file. None of
+// them may be what it writes (it would be read while it is replaced, or be
+// replaced after it was read), and no output may lie inside an input folder.
+class ReadFiles {
+public:
+    void add(const std::string& path, const std::string& what) {
+        const PathInfo info = InspectPath(path);
+        if (info.kind == PathInfo::Kind::File || info.kind == PathInfo::Kind::Folder)
+            files_.push_back({path, what, info.identity, info.kind == PathInfo::Kind::Folder});
+    }
+
+    // Refuses output (the program or a volume) before anything is written.
+    void checkOutput(const std::string& output) const {
+        FileId identity;
+        if (FileIdentity(output, &identity)) {
+            for (const File& file : files_)
+                if (file.identity == identity)
+                    Refuse("the output " + Quoted(output) + " is the " + file.what + " " + Quoted(file.path) +
+                           ", which the build reads; name another output");
+        }
+        const std::vector<FileId> above = FoldersAbove(output);
+        for (const File& file : files_) {
+            if (file.folder && std::find(above.begin(), above.end(), file.identity) != above.end())
+                Refuse("the output " + Quoted(output) + " lies inside the input folder " + Quoted(file.path) +
+                       "; name an output outside it");
+        }
+    }
+
+private:
+    struct File {
+        std::string path, what;
+        FileId identity;
+        bool folder;
+    };
+    std::vector<File> files_;
+};
 
 // Writes the entries of an input zip.
 void WriteZipInput(ArchiveWriter& writer, const std::string& path, const Options& options,
@@ -221,6 +259,11 @@ int Build(const Options& options) {
     if (options.stub.empty() && !IsRegularFile(stubPath))
         Refuse("no stub given and none found at " + Quoted(stubPath) + "; name one with --stub");
     StubImage stub = LoadStub(stubPath);
+    ReadFiles readFiles;
+    for (const std::string& input : options.inputs) readFiles.add(input, "input");
+    readFiles.add(stubPath, "stub");
+    if (!options.passwordFile.empty()) readFiles.add(options.passwordFile, "password file");
+    readFiles.checkOutput(options.output);
 
     HeaderTexts texts;
     texts.defaultFolder = ToAnsi(options.destFolder, "destination folder");
@@ -287,6 +330,8 @@ int Build(const Options& options) {
         for (size_t disk = 1; disk <= pieces.size(); disk++) {
             if (disk == 1 && options.exeVolumes) continue;  // stays inside the program
             std::string folder = outputFolder;
+            readFiles.checkOutput(JoinPath(disk > 1 ? JoinPath(folder, "disk" + std::to_string(disk)) : folder,
+                                           volumeName));
             if (disk > 1) {
                 folder = JoinPath(folder, "disk" + std::to_string(disk));
                 EnsureFolder(folder);
@@ -307,6 +352,27 @@ int Build(const Options& options) {
 
 }  // namespace
 
+// --list, --test, --extract: a refusal is exit status 2, as for the program.
+int Inspect(const Options& options) {
+    try {
+        const bool withPassword = options.passwordGiven || !options.passwordFile.empty();
+        const std::string password = withPassword ? ReadPassword(options) : std::string();
+        if (options.inspect == InspectMode::List) return ListSelfExtractor(options.inspected);
+        if (options.inspect == InspectMode::Test) return TestSelfExtractor(options.inspected, password);
+        return ExtractSelfExtractor(options.inspected, options.inputs[0], password, options.overwrite);
+    } catch (const BuildError& error) {
+        fflush(stdout);
+        ShowMessage(error.what());
+        return kInspectDamaged;
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& error) {
+        fflush(stdout);
+        ShowMessage(std::string("internal error: ") + error.what());
+        return kInspectInternal;
+    }
+}
+
 }  // namespace kvmake
 
 namespace {
@@ -322,6 +388,7 @@ int Run(std::vector<std::string> words) {
             fputs(HelpText(), stdout);
             return kExitMade;
         }
+        if (options.inspect != InspectMode::None) return Inspect(options);
         return Build(options);
     } catch (const BuildError& error) {
         ShowMessage(error.what());

@@ -81,21 +81,28 @@ bool IsSeparator(char c, NameOrigin origin) { return c == '/' || (c == '\\' && o
 
 // CON, PRN, AUX, NUL, COM1-9, LPT1-9, alone or before an extension; Windows
 // also ignores blanks before the dot.
+// The consoles CONIN$ and CONOUT$ too, and the superscript digits 1, 2 and 3
+// of Windows-1252, which Windows takes as port numbers.
 bool IsDeviceName(const std::string& component) {
     std::string base = AnsiUpper(component.substr(0, component.find('.')));
     while (!base.empty() && base.back() == ' ') base.pop_back();
     if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+    if (base == "CONIN$" || base == "CONOUT$") return true;
+    const unsigned char digit = base.size() == 4 ? (unsigned char)base[3] : 0;
     return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
+           ((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
 }
 
-std::string CollisionKey(const std::string& name) {
-    std::string key = AnsiUpper(name);
+// The path a name stands for, with '/' separators and no trailing one.
+std::string PathKey(const std::string& name) {
+    std::string key = name;
     for (char& c : key)
         if (c == '\\') c = '/';
     while (!key.empty() && key.back() == '/') key.pop_back();
     return key;
 }
+
+std::string CollisionKey(const std::string& name) { return AnsiUpper(PathKey(name)); }
 
 }  // namespace
 
@@ -137,6 +144,58 @@ std::u16string Utf8ToUtf16(const std::string& text) {
     return wide;
 }
 
+std::string AnsiToUtf8(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        uint32_t codePoint = c;
+        if (c >= 0x80 && c <= 0x9F) codePoint = kHighControls[c - 0x80] ? kHighControls[c - 0x80] : 0xFFFD;
+        if (codePoint < 0x80) {
+            out.push_back((char)codePoint);
+        } else if (codePoint < 0x800) {
+            out.push_back((char)(0xC0 | (codePoint >> 6)));
+            out.push_back((char)(0x80 | (codePoint & 0x3F)));
+        } else {
+            out.push_back((char)(0xE0 | (codePoint >> 12)));
+            out.push_back((char)(0x80 | ((codePoint >> 6) & 0x3F)));
+            out.push_back((char)(0x80 | (codePoint & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::string PrintableText(const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    auto escape = [&](unsigned char c) {
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 0xF];
+    };
+    for (size_t i = 0; i < text.size();) {
+        uint32_t codePoint;
+        const size_t length = DecodeUtf8(text, i, &codePoint);
+        const unsigned char c = (unsigned char)text[i];
+        if (length == 0) {
+            // Not UTF-8 here: one byte of a single-byte code page.
+            if (c >= 0x80 && c <= 0x9F) escape(c);
+            else out += (char)c;
+            i++;
+        } else if (codePoint < 0x20 || codePoint == 0x7F) {
+            escape(c);
+            i++;
+        } else if (codePoint >= 0x80 && codePoint <= 0x9F) {
+            for (size_t k = 0; k < length; k++) escape((unsigned char)text[i + k]);
+            i += length;
+        } else {
+            out.append(text, i, length);
+            i += length;
+        }
+    }
+    return out;
+}
+
 std::string AnsiUpper(const std::string& text) {
     std::string out = text;
     for (char& c : out) {
@@ -157,6 +216,12 @@ void CheckEntryName(const std::string& name, const std::string& shown, NameOrigi
     std::string body = name;
     if (IsSeparator(body.back(), origin)) body.pop_back();  // folder entry
     if (body.empty()) Refuse(what + " names no file or folder");
+    std::string trimmed = body;
+    while (!trimmed.empty() && IsSeparator(trimmed.back(), origin)) trimmed.pop_back();
+    if (trimmed == "." ||
+        (trimmed.size() >= 2 && trimmed.back() == '.' && IsSeparator(trimmed[trimmed.size() - 2], origin)))
+        Refuse(what + " ends in \".\", which names no file or folder of its own");
+    bool named = false;  // a part other than "." and empty ones
     size_t start = 0;
     while (start <= body.size()) {
         size_t end = start;
@@ -172,8 +237,31 @@ void CheckEntryName(const std::string& name, const std::string& shown, NameOrigi
         }
         if (!component.empty() && component != "." && (component.back() == ' ' || component.back() == '.'))
             Refuse(what + " has a part ending in a blank or a dot, which Windows drops");
+        named = named || (!component.empty() && component != ".");
         start = end + 1;
     }
+    if (!named) Refuse(what + " names no file or folder");
+}
+
+std::string NormalEntryName(const std::string& name, NameOrigin origin) {
+    const bool folder = IsSeparator(name.back(), origin);
+    const size_t bodyEnd = folder ? name.size() - 1 : name.size();
+    std::string normal;
+    bool dropped = false;
+    for (size_t start = 0; start <= bodyEnd;) {
+        size_t end = start;
+        while (end < bodyEnd && !IsSeparator(name[end], origin)) end++;
+        const std::string component = name.substr(start, end - start);
+        if (component.empty() || component == ".") {
+            dropped = true;
+        } else {
+            if (!normal.empty()) normal += '/';
+            normal += component;
+        }
+        start = end + 1;
+    }
+    if (!dropped) return name;
+    return folder ? normal + "/" : normal;
 }
 
 void CheckNameCollisions(const std::vector<std::string>& names, const std::vector<std::string>& shown) {
@@ -184,6 +272,11 @@ void CheckNameCollisions(const std::vector<std::string>& names, const std::vecto
     };
     std::unordered_map<std::string, Claim> claims;
     auto clash = [&](size_t first, size_t second) {
+        // The same bytes once "." and empty components are dropped: no
+        // letter case is involved.
+        if (PathKey(names[first]) == PathKey(names[second]))
+            Refuse("entry names " + Quoted(shown[first]) + " and " + Quoted(shown[second]) +
+                   " would be the same file or folder");
         Refuse("entry names " + Quoted(shown[first]) + " and " + Quoted(shown[second]) +
                " would be the same file or folder on Windows, where names ignore letter case");
     };

@@ -22,6 +22,16 @@ bool Utf8ToAnsi(const std::string& text, std::string* out);
 // is not valid UTF-8 is taken as Windows-1252, as above.
 std::u16string Utf8ToUtf16(const std::string& text);
 
+// Windows-1252 to UTF-8 (the five bytes the code page leaves undefined
+// become U+FFFD).
+std::string AnsiToUtf8(const std::string& text);
+
+// The text with every control character written as \xNN: bytes below 0x20,
+// DEL, and the C1 controls (U+0080..U+009F as UTF-8, or as lone bytes in text
+// that is not UTF-8 there). Messages show names read from archives this way,
+// so that no name can move the cursor, colour or clear the terminal.
+std::string PrintableText(const std::string& text);
+
 // The upper-case form Windows uses to compare names (Windows-1252 letters).
 std::string AnsiUpper(const std::string& text);
 
@@ -33,10 +43,18 @@ enum class NameOrigin { HostFile, Zip };
 // Refuses (with a message naming `shown`) an entry name that the stub could
 // not create safely under its destination folder: empty, longer than 260
 // bytes, absolute, with a drive or a ':' anywhere, with a ".." component, a
-// reserved device name (CON, NUL, AUX, PRN, COM1-9, LPT1-9, also with an
-// extension), a character Windows does not allow in names, or a component
-// ending in a blank or a dot. A trailing '/' marks a folder entry.
+// reserved device name (CON, NUL, AUX, PRN, COM1-9, LPT1-9, CONIN$,
+// CONOUT$, also with an extension), a character Windows does not allow in
+// names, or a component ending in a blank or a dot, or a name that is "."
+// or ends in a "." component (which names the folder above it, not a file
+// or folder of its own). A trailing '/' marks a folder entry.
 void CheckEntryName(const std::string& name, const std::string& shown, NameOrigin origin);
+
+// A name that CheckEntryName accepted, without its "." and empty components:
+// "./a", "a//b" and "a/./b" become "a" and "a/b", rebuilt with '/' (a folder
+// entry keeps its trailing '/'). Other names come back unchanged. Checking
+// the normal names for collisions catches two names of one path.
+std::string NormalEntryName(const std::string& name, NameOrigin origin);
 
 // Finds names that would be one and the same file or folder on Windows (equal
 // up to letter case, or one a file and the other a folder above an entry).

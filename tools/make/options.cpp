@@ -74,9 +74,25 @@ Options ParseOptions(int argc, char** argv) {
         else if (word == "--product") options.product = value();
         else if (word == "--version") options.version = value();
         else if (word == "--copyright") options.copyright = value();
-        else UsageError("unknown option " + Quoted(word) + " (kvsfx-make --help lists them)");
+        else if (word == "--list" || word == "--test" || word == "--extract") {
+            if (options.inspect != InspectMode::None) UsageError("give one of --list, --test and --extract");
+            options.inspect = word == "--list" ? InspectMode::List
+                              : word == "--test" ? InspectMode::Test
+                                                 : InspectMode::Extract;
+            options.inspected = value();
+        } else UsageError("unknown option " + Quoted(word) + " (kvsfx-make --help lists them)");
     }
     if (options.help) return options;
+    if (options.inspect != InspectMode::None) {
+        if (!options.output.empty()) UsageError("--list, --test and --extract write no self-extracting file: drop -o");
+        const size_t wanted = options.inspect == InspectMode::Extract ? 1 : 0;
+        if (options.inspect == InspectMode::Extract && options.inputs.size() != 1)
+            UsageError("--extract FILE DEST: name the folder to extract into");
+        if (options.inputs.size() > wanted) UsageError("unexpected " + Quoted(options.inputs[wanted]));
+        if (options.passwordGiven && !options.passwordFile.empty())
+            UsageError("give the password either with --password or with --password-file, not both");
+        return options;
+    }
     if (options.output.empty()) UsageError("no output named: give -o FILE (kvsfx-make --help explains)");
     if (options.inputs.empty()) UsageError("no input: give a zip, or the files and folders to pack");
     if (options.passwordGiven && !options.passwordFile.empty())
@@ -191,6 +207,18 @@ Several disks:
                          Joined end to end (disk 1's NAME.ZIP, or OUTPUT
                          with --exe-volumes, then the others), the volumes
                          make an ordinary zip archive.
+
+Reading a self-extracting file (made for Windows or Linux) without running it:
+  --list FILE            Show its settings and one line per entry.
+  --test FILE            Check the program's checksum and every entry's CRC;
+                         encrypted entries need --password (or
+                         --password-file).
+  --extract FILE DEST    Extract its files into the folder DEST, with the
+                         program's name checks; nothing is written through a
+                         symbolic link, and an existing file is replaced only
+                         with --overwrite.
+  These exit with 0 when the file is sound (and extracted), 2 when it is
+  damaged or refused, 1 on an internal failure.
 
   -h, --help             Show this text.
 

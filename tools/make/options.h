@@ -12,6 +12,9 @@ namespace kvmake {
 
 enum class PromptStyle { Ok, YesNo, OkCancel };
 
+// Reading a self-extracting file instead of making one.
+enum class InspectMode { None, List, Test, Extract };
+
 struct Options {
     bool help = false;
     std::string output;
@@ -29,7 +32,9 @@ struct Options {
     bool passwordGiven = false;
     uint64_t spanSize = 0;  // 0: one file
     bool exeVolumes = false;
-    std::vector<std::string> inputs;
+    std::vector<std::string> inputs;  // with --extract: the destination folder
+    InspectMode inspect = InspectMode::None;
+    std::string inspected;  // the self-extracting file read by --list, --test or --extract
 };
 
 // Parses argv; UsageError on a mistake.

@@ -53,4 +53,11 @@ void ZipCrypto::encrypt(uint8_t* data, size_t count) {
     }
 }
 
+void ZipCrypto::decrypt(uint8_t* data, size_t count) {
+    for (size_t i = 0; i < count; i++) {
+        data[i] ^= keystream();
+        update(data[i]);
+    }
+}
+
 }  // namespace kvmake

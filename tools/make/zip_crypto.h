@@ -21,6 +21,7 @@ public:
     void header(uint8_t checkByte, uint8_t out[12]);
 
     void encrypt(uint8_t* data, size_t count);
+    void decrypt(uint8_t* data, size_t count);
 
 private:
     uint8_t keystream() const;

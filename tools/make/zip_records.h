@@ -18,12 +18,15 @@ enum : uint32_t {
     kEndSignature = 0x06054B50,
     kDescriptorSignature = 0x08074B50,
     kZip64LocatorSignature = 0x07064B50,
+    kZip64EndSignature = 0x06064B50,
 };
 
 enum : uint32_t {
     kLocalFixedSize = 30,
     kCentralFixedSize = 46,
     kEndFixedSize = 22,
+    kZip64EndFixedSize = 56,    // the Zip64 end record without extensible data
+    kZip64LocatorSize = 20,
     kDescriptorSize = 16,       // with its signature: the length the stub steps over
     kEncryptionHeaderSize = 12,
     kMaxStoredName = 260,       // the longest name the stub accepts

@@ -128,6 +128,24 @@ FileHandle PosixCreateFile(const char* path) {
     return FromDescriptor(open(native, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
 }
 
+// O_EXCL: nothing at path is opened, not even through a link.
+FileHandle PosixCreateNewFile(const char* path) {
+    char native[kNativePathCapacity];
+    if (!NativePath(path, native)) return 0;
+    return FromDescriptor(open(native, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+}
+
+// rename(2) replaces a link at to by the file, never the link's target.
+int PosixReplaceFile(const char* from, const char* to) {
+    char nativeFrom[kNativePathCapacity], nativeTo[kNativePathCapacity];
+    return NativePath(from, nativeFrom) && NativePath(to, nativeTo) && rename(nativeFrom, nativeTo) == 0;
+}
+
+int PosixDeleteFile(const char* path) {
+    char native[kNativePathCapacity];
+    return NativePath(path, native) && unlink(native) == 0;
+}
+
 int32_t PosixReadFile(FileHandle file, void* buffer, uint32_t count) {
     uint32_t done = 0;
     while (done < count) {
@@ -480,12 +498,12 @@ uint32_t PosixRunCommand(const char* line) {
 }  // namespace
 
 SfxPlatform sfxPlatform = {
-    PosixOpenFile,        PosixCreateFile,       PosixCreateFile,      PosixReadFile,
+    PosixOpenFile,        PosixCreateNewFile,    PosixCreateFile,      PosixReadFile,
     PosixWriteFile,       PosixSeekFile,         PosixCloseFile,       PosixSetFileTime,
     PosixFindFile,        PosixMakeFolder,       PosixSetCurrentFolder, PosixCurrentFolder,
     PosixModuleFileName,  PosixWindowsFolder,    PosixDriveType,       PosixVolumeLabel,
     PosixEnvironment,     PosixAllocate,         PosixRelease,         PosixSystemVersion,
     PosixMemoryStatus,    PosixSystemTime,       PosixExitProcess,     PosixNextChar,
     PosixUpperCase,       PosixOemToAnsi,        PosixMessageBox,      PosixArchiverCommand,
-    PosixShiftHeld,       PosixRunCommand,
+    PosixShiftHeld,       PosixRunCommand,       PosixReplaceFile,     PosixDeleteFile,
 };

@@ -1,8 +1,8 @@
 // The seam filled with the ANSI Win32 entry points.
 //
-// Files go through the handle-based calls (_lopen, _lread, _lcreat, _lwrite,
-// _lclose): their handles are plain kernel handles, so the report file that
-// CreateFileA opens is written and closed by the same entries. Positions
+// Files go through the handle-based calls (_lopen, _lread, _lwrite, _lclose):
+// their handles are plain kernel handles, so the output and report files
+// that CreateFileA opens are written and closed by the same entries. Positions
 // beyond 2 GiB need SetFilePointer with its high part; _llseek only takes a
 // 32-bit offset.
 #include <windows.h>
@@ -19,17 +19,31 @@ FileHandle OpenForReading(const char* path, int share) {
     return FromHfile(_lopen(path, mode));
 }
 
-// A reparse point at the path (a symbolic link or a junction) is removed
-// first, so that the new file replaces the link and never writes into its
-// target. Windows 95 and 98 report no such attribute.
-FileHandle CreateOrTruncate(const char* path) {
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryA(path) : DeleteFileA(path);
-        if (!removed) return 0;
-    }
-    return FromHfile(_lcreat(path, 0));
+// A new file only: CREATE_NEW fails when anything has the name. The handle
+// is a kernel handle, written and closed by _lwrite and _lclose.
+FileHandle CreateNew(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file == INVALID_HANDLE_VALUE ? 0 : (FileHandle)file;
 }
+
+// Windows NT replaces the file at to in one step. MoveFileExA does not exist
+// on Windows 95 and 98, so it is looked up rather than imported (the stub
+// must load there); those systems delete the old file, then rename. A
+// read-only file or a folder at to stays, and the rename fails.
+int ReplaceExisting(const char* from, const char* to) {
+    typedef BOOL(WINAPI * MoveFileExFunction)(LPCSTR, LPCSTR, DWORD);
+    if ((GetVersion() & 0x80000000u) == 0) {
+        HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+        MoveFileExFunction moveFileEx =
+            kernel != nullptr ? (MoveFileExFunction)(void*)GetProcAddress(kernel, "MoveFileExA") : nullptr;
+        if (moveFileEx != nullptr) return moveFileEx(from, to, MOVEFILE_REPLACE_EXISTING) ? 1 : 0;
+    }
+    DeleteFileA(to);
+    return MoveFileA(from, to) ? 1 : 0;
+}
+
+int DeleteOne(const char* path) { return DeleteFileA(path) ? 1 : 0; }
 
 // The diagnostic report: replaced if it exists, others may read it meanwhile.
 FileHandle CreateReportFile(const char* path) {
@@ -186,7 +200,7 @@ uint32_t StartCommand(const char* line) { return WinExec(line, SW_SHOWNORMAL); }
 
 SfxPlatform sfxPlatform = {
     .openFile = OpenForReading,
-    .createFile = CreateOrTruncate,
+    .createFile = CreateNew,
     .createReport = CreateReportFile,
     .readFile = ReadBytes,
     .writeFile = WriteBytes,
@@ -215,4 +229,6 @@ SfxPlatform sfxPlatform = {
     .archiverCommand = ArchiverCommand,
     .shiftHeld = ShiftHeld,
     .runCommand = StartCommand,
+    .replaceFile = ReplaceExisting,
+    .deleteFile = DeleteOne,
 };
