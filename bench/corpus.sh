@@ -14,7 +14,7 @@
 set -euo pipefail
 cache=${KVSFX_BENCH_CACHE:-/var/cache/kvsfx-bench}
 # Raised whenever the recipe below changes, so that a stale cache is remade.
-recipe=1
+recipe=2
 mkdir -p "$cache"
 if [ "$(cat "$cache/recipe" 2>/dev/null)" != "$recipe" ]; then
   rm -rf "$cache/large.zip" "$cache/tiny.zip" "$cache/small.zip" "$cache/tree"
@@ -37,13 +37,24 @@ if [ ! -f "$cache/large.zip" ]; then
   python3 - "$cache/tree" <<'EOF'
 import os, sys
 tree = sys.argv[1]
+# Names that differ only in letter case would be one file on Windows: the
+# first one of each is kept.
+seen = {}
+def fresh(relative):
+    parts = relative.split("/")
+    for n in range(1, len(parts) + 1):
+        prefix = "/".join(parts[:n])
+        if seen.setdefault(prefix.lower(), prefix) != prefix:
+            return False
+    return True
 for root in ("/usr/include", "/usr/share/doc"):
     for folder, subfolders, files in os.walk(root):
         subfolders.sort()
         for name in sorted(files):
             path = os.path.join(folder, name)
-            if os.path.isfile(path) and not os.path.islink(path):
-                target = os.path.join(tree, os.path.basename(root), os.path.relpath(path, root))
+            relative = os.path.join(os.path.basename(root), os.path.relpath(path, root))
+            if os.path.isfile(path) and not os.path.islink(path) and fresh(relative):
+                target = os.path.join(tree, relative)
                 os.makedirs(os.path.dirname(target), exist_ok=True)
                 os.symlink(path, target)
 programs = []

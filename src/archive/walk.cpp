@@ -242,6 +242,7 @@ int ArmAndWalk() {
 // 2 after an error message, a refused disk prompt or the user's abort.
 int ExtractArchive() {
     state.extracting = 1;
+    ForgetKnownFolders();
     // The start-up's recovery point is kept aside for the run's duration.
     RunContext startupContext;
     memcpy(startupContext, state.runContext, sizeof startupContext);

@@ -26,6 +26,7 @@ void CheckEntryNameSafe();
 void CheckEntryNameSafeFor(int windowsRules);
 void BuildOutputPath();
 void CreateFolders();
+void ForgetKnownFolders();  // at each run's start: folders are looked at again
 
 int ConfirmOverwrite();  // 1 extract, 0 skip; Cancel ends the run with 1
 void CreateOutputFile();   // under a temporary name, partName

@@ -13,6 +13,7 @@
 #include "failure/failure.h"
 #include "resources/messages.h"
 #include "startup/sfx_state.h"
+#include "startup/startup.h"
 #include "startup/text.h"
 
 // ---------------------------------------------------------------------------
@@ -286,7 +287,32 @@ void RefuseLinkedFolder() {
     FatalError(state.messageBuffer);
 }
 
+// The folders of a run: the deepest folder the run has checked (found as a
+// folder, and not a link below the destination) or made, all of whose
+// leading folders it has checked or made too. A folder inside it costs no
+// look-up again: archives list the entries of one folder together. Only a
+// run remembers (unit calls outside one always look), and each run starts
+// afresh, since anything may have changed between runs. A prefix found as
+// a file, or refused as a link, is never remembered.
+int IsKnownFolder(const char* work, uint32_t length) {
+    if (!state.extracting || length == 0 || length > state.knownFolderLength) return 0;
+    char next = state.knownFolder[length];
+    return (next == 0 || next == '\\') && CompareBytes(state.knownFolder, work, length) == 0;
+}
+
+void RememberFolder(const char* work, uint32_t length) {
+    if (!state.extracting) return;
+    memcpy(state.knownFolder, work, length);
+    state.knownFolder[length] = 0;
+    state.knownFolderLength = length;
+}
+
 }  // namespace
+
+void ForgetKnownFolders() {
+    state.knownFolder[0] = 0;
+    state.knownFolderLength = 0;
+}
 
 void CreateFolders() {
     char work[kWorkPathCapacity];
@@ -303,19 +329,20 @@ void CreateFolders() {
         // leading separator gives under the destination) names no folder:
         // the prefix would end in a separator, which the system cannot find
         // and cannot create.
-        if (separator != position) {
+        uint32_t length = (uint32_t)(separator - work);
+        if (separator != position && !IsKnownFolder(work, length)) {
             *separator = 0;
-            int bareDrive = separator - work == 2 && IsAsciiLetter(work[0]) && work[1] == ':';
+            int bareDrive = length == 2 && IsAsciiLetter(work[0]) && work[1] == ':';
             char foundName[kPathCapacity];
             uint32_t attributes = 0;
             int exists = sfxPlatform.findFile(work, foundName, &attributes);
-            if (exists && (attributes & kAttributeReparsePoint) && (uint32_t)(separator - work) > destinationLength)
-                RefuseLinkedFolder();
+            if (exists && (attributes & kAttributeReparsePoint) && length > destinationLength) RefuseLinkedFolder();
             if (!exists && !bareDrive && !MakeFolder(work)) {
                 FormatGuarded(state.messageBuffer, kMessageBufferSize, kGuardMakeFolderText,
                               MessageText(MSG_CANNOT_CREATE_FOLDER), work);
                 FatalError(state.messageBuffer);
             }
+            if (!exists || (attributes & kAttributeFolder)) RememberFolder(work, length);
         }
         *separator = '\\';
         position = separator + 1;

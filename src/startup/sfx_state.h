@@ -163,6 +163,8 @@ struct SfxState {
     uint8_t extracting;                      // a run is in progress (read by the dialog's timer)
     FileHandle outputFile;                   // output file being written; 0 when none
     char partName[kEntryNameCapacity];       // temporary path outputFile has until complete; empty when none
+    char knownFolder[kWorkPathCapacity];     // deepest folder this run checked or made (output/)
+    uint32_t knownFolderLength;              // its length; 0 when none
 
     // Failure reporting (failure/)
     RunContext runContext;        // active recovery point: start-up's, or the run's
