@@ -395,6 +395,8 @@ void ExtractEntryData() {
         UpdateCrc(state.outBuffer, (uint32_t)state.outCount);
         CheckWrite(sfxPlatform.writeFile(state.outputFile, state.outBuffer, (uint32_t)state.outCount));
     }
+    // What the system side gathered reaches the file before its time is set.
+    CheckFlush(sfxPlatform.flushFile(state.outputFile));
     SetOutputFileTime();
     sfxPlatform.closeFile(state.outputFile);
     state.outputFile = 0;

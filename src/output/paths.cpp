@@ -287,31 +287,48 @@ void RefuseLinkedFolder() {
     FatalError(state.messageBuffer);
 }
 
-// The folders of a run: the deepest folder the run has checked (found as a
-// folder, and not a link below the destination) or made, all of whose
-// leading folders it has checked or made too. A folder inside it costs no
-// look-up again: archives list the entries of one folder together. Only a
-// run remembers (unit calls outside one always look), and each run starts
-// afresh, since anything may have changed between runs. A prefix found as
-// a file, or refused as a link, is never remembered.
+// The folders of a run. Each slot holds a folder the run has checked
+// (found as a folder, and not a link below the destination) or made, all
+// of whose leading folders it has checked or made too; any of them costs
+// no look-up again. Archives list the entries of a folder together, so a
+// few slots, taken in turn, serve a whole run. Only a run remembers (calls
+// outside one always look), and each run starts afresh, since anything may
+// have changed between runs. A prefix found as a file, or refused as a
+// link, is never remembered.
 int IsKnownFolder(const char* work, uint32_t length) {
-    if (!state.extracting || length == 0 || length > state.knownFolderLength) return 0;
-    char next = state.knownFolder[length];
-    return (next == 0 || next == '\\') && CompareBytes(state.knownFolder, work, length) == 0;
+    if (!state.extracting || length == 0) return 0;
+    for (uint32_t slot = 0; slot < kKnownFolderSlots; slot++) {
+        const char* known = state.knownFolders[slot];
+        if (length <= state.knownFolderLengths[slot] && (known[length] == 0 || known[length] == '\\') &&
+            CompareBytes(known, work, length) == 0)
+            return 1;
+    }
+    return 0;
 }
 
 void RememberFolder(const char* work, uint32_t length) {
     if (!state.extracting) return;
-    memcpy(state.knownFolder, work, length);
-    state.knownFolder[length] = 0;
-    state.knownFolderLength = length;
+    // The slot of the folder above, when one holds it; else the next.
+    uint32_t slot = state.knownFolderNext;
+    for (uint32_t i = 0; i < kKnownFolderSlots; i++) {
+        uint32_t knownLength = state.knownFolderLengths[i];
+        if (knownLength != 0 && knownLength < length && work[knownLength] == '\\' &&
+            CompareBytes(state.knownFolders[i], work, knownLength) == 0) {
+            slot = i;
+            break;
+        }
+    }
+    if (slot == state.knownFolderNext) state.knownFolderNext = (slot + 1) % kKnownFolderSlots;
+    memcpy(state.knownFolders[slot], work, length);
+    state.knownFolders[slot][length] = 0;
+    state.knownFolderLengths[slot] = length;
 }
 
 }  // namespace
 
 void ForgetKnownFolders() {
-    state.knownFolder[0] = 0;
-    state.knownFolderLength = 0;
+    for (uint32_t slot = 0; slot < kKnownFolderSlots; slot++) state.knownFolderLengths[slot] = 0;
+    state.knownFolderNext = 0;
 }
 
 void CreateFolders() {

@@ -119,6 +119,12 @@ struct SfxPlatform {
     // there.
     int (*replaceFile)(const char* from, const char* to);
     int (*deleteFile)(const char* path);  // 1 on success
+
+    // The writes to the file createFile made last may be gathered into
+    // larger ones: flushFile hands what is gathered to the system, 1 when
+    // it took it all (a failure is a failed write). Setting the file's
+    // times and closing it flush first; so do reads and seeks of it.
+    int (*flushFile)(FileHandle file);
 };
 
 extern SfxPlatform sfxPlatform;

@@ -196,6 +196,10 @@ void MemoryCloseFile(FileHandle file) {
 }
 
 void MemorySetFileTime(FileHandle file, uint16_t, uint16_t) { Find(file); }
+int MemoryFlushFile(FileHandle file) {
+    Find(file);
+    return 1;
+}
 
 int MemoryFindFile(const char* path, char* foundName, uint32_t* attributes) {
     const std::string normal = Normal(path);
@@ -259,6 +263,7 @@ void BeginMemoryRun(const std::string& stdinText) {
     sfxPlatform.seekFile = MemorySeekFile;
     sfxPlatform.closeFile = MemoryCloseFile;
     sfxPlatform.setFileTime = MemorySetFileTime;
+    sfxPlatform.flushFile = MemoryFlushFile;
     sfxPlatform.findFile = MemoryFindFile;
     sfxPlatform.makeFolder = MemoryMakeFolder;
     sfxPlatform.setCurrentFolder = MemorySetCurrentFolder;

@@ -14,6 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/gather.h"
 #include "platform/platform.h"
 #include "platform/posix/codepage.h"
 #include "ui/terminal/terminal.h"
@@ -128,12 +129,31 @@ FileHandle PosixCreateFile(const char* path) {
     return FromDescriptor(open(native, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
 }
 
+int32_t SystemWrite(FileHandle file, const void* buffer, uint32_t count) {
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t put = write(ToDescriptor(file), (const char*)buffer + done, count - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) return done > 0 ? (int32_t)done : -1;
+        if (put == 0) break;
+        done += (uint32_t)put;
+    }
+    return (int32_t)done;
+}
+
+// The output file's writes, gathered (platform/gather.h).
+OutputGather outputGather;
+
 // O_EXCL: nothing at path is opened, not even through a link.
 FileHandle PosixCreateNewFile(const char* path) {
     char native[kNativePathCapacity];
     if (!NativePath(path, native)) return 0;
-    return FromDescriptor(open(native, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    FileHandle file = FromDescriptor(open(native, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (file != 0) GatherStart(&outputGather, SystemWrite, file);
+    return file;
 }
+
+int PosixFlushFile(FileHandle file) { return GatherFlushFile(&outputGather, SystemWrite, file); }
 
 // rename(2) replaces a link at to by the file, never the link's target.
 int PosixReplaceFile(const char* from, const char* to) {
@@ -147,6 +167,7 @@ int PosixDeleteFile(const char* path) {
 }
 
 int32_t PosixReadFile(FileHandle file, void* buffer, uint32_t count) {
+    if (!PosixFlushFile(file)) return -1;
     uint32_t done = 0;
     while (done < count) {
         ssize_t got = read(ToDescriptor(file), (char*)buffer + done, count - done);
@@ -159,24 +180,20 @@ int32_t PosixReadFile(FileHandle file, void* buffer, uint32_t count) {
 }
 
 int32_t PosixWriteFile(FileHandle file, const void* buffer, uint32_t count) {
-    uint32_t done = 0;
-    while (done < count) {
-        ssize_t put = write(ToDescriptor(file), (const char*)buffer + done, count - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0) return done > 0 ? (int32_t)done : -1;
-        if (put == 0) break;
-        done += (uint32_t)put;
-    }
-    return (int32_t)done;
+    return GatherWrite(&outputGather, SystemWrite, file, buffer, count);
 }
 
 int64_t PosixSeekFile(FileHandle file, int64_t offset, int origin) {
+    if (!PosixFlushFile(file)) return -1;
     int whence = origin == kSeekSet ? SEEK_SET : origin == kSeekCurrent ? SEEK_CUR : SEEK_END;
     off_t position = lseek(ToDescriptor(file), (off_t)offset, whence);
     return position < 0 ? -1 : (int64_t)position;
 }
 
-void PosixCloseFile(FileHandle file) { close(ToDescriptor(file)); }
+void PosixCloseFile(FileHandle file) {
+    GatherClose(&outputGather, SystemWrite, file);
+    close(ToDescriptor(file));
+}
 
 // The moment that local names, as mktime gives it. mktime looks at the
 // time zone file again at every call (one more system call per extracted
@@ -201,6 +218,7 @@ time_t LocalToUtc(struct tm* local) {
 // The DOS date and time are local time; the file gets them as its access and
 // modification times.
 void PosixSetFileTime(FileHandle file, uint16_t dosDate, uint16_t dosTime) {
+    PosixFlushFile(file);
     struct tm local = {};
     local.tm_year = 80 + (dosDate >> 9);
     local.tm_mon = ((dosDate >> 5) & 0xF) - 1;
@@ -506,4 +524,5 @@ SfxPlatform sfxPlatform = {
     PosixMemoryStatus,    PosixSystemTime,       PosixExitProcess,     PosixNextChar,
     PosixUpperCase,       PosixOemToAnsi,        PosixMessageBox,      PosixArchiverCommand,
     PosixShiftHeld,       PosixRunCommand,       PosixReplaceFile,     PosixDeleteFile,
+    PosixFlushFile,
 };

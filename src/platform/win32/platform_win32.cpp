@@ -7,6 +7,7 @@
 // 32-bit offset.
 #include <windows.h>
 
+#include "platform/gather.h"
 #include "platform/platform.h"
 
 namespace {
@@ -19,13 +20,28 @@ FileHandle OpenForReading(const char* path, int share) {
     return FromHfile(_lopen(path, mode));
 }
 
+int32_t SystemWrite(FileHandle file, const void* buffer, uint32_t count) {
+    // _lwrite with a count of 0 truncates the file at the current position;
+    // an empty write must write nothing and change nothing.
+    if (count == 0) return 0;
+    UINT put = _lwrite((HFILE)file, (LPCCH)buffer, count);
+    return put == (UINT)HFILE_ERROR ? -1 : (int32_t)put;
+}
+
+// The output file's writes, gathered (platform/gather.h).
+OutputGather outputGather;
+
 // A new file only: CREATE_NEW fails when anything has the name. The handle
 // is a kernel handle, written and closed by _lwrite and _lclose.
 FileHandle CreateNew(const char* path) {
     HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    return file == INVALID_HANDLE_VALUE ? 0 : (FileHandle)file;
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    GatherStart(&outputGather, SystemWrite, (FileHandle)file);
+    return (FileHandle)file;
 }
+
+int FlushGathered(FileHandle file) { return GatherFlushFile(&outputGather, SystemWrite, file); }
 
 // Windows NT replaces the file at to in one step. MoveFileExA does not exist
 // on Windows 95 and 98, so it is looked up rather than imported (the stub
@@ -53,33 +69,35 @@ FileHandle CreateReportFile(const char* path) {
 }
 
 int32_t ReadBytes(FileHandle file, void* buffer, uint32_t count) {
+    if (!FlushGathered(file)) return -1;
     UINT got = _lread((HFILE)file, buffer, count);
     return got == (UINT)HFILE_ERROR ? -1 : (int32_t)got;
 }
 
 int32_t WriteBytes(FileHandle file, const void* buffer, uint32_t count) {
-    // _lwrite with a count of 0 truncates the file at the current position;
-    // an empty write must write nothing and change nothing.
-    if (count == 0) return 0;
-    UINT put = _lwrite((HFILE)file, (LPCCH)buffer, count);
-    return put == (UINT)HFILE_ERROR ? -1 : (int32_t)put;
+    return GatherWrite(&outputGather, SystemWrite, file, buffer, count);
 }
 
 int64_t Seek(FileHandle file, int64_t offset, int origin) {
     static_assert(kSeekSet == FILE_BEGIN && kSeekCurrent == FILE_CURRENT && kSeekEnd == FILE_END,
                   "seek origins are the system's");
+    if (!FlushGathered(file)) return -1;
     LONG high = (LONG)(offset >> 32);
     DWORD low = SetFilePointer((HANDLE)file, (LONG)(uint32_t)offset, &high, (DWORD)origin);
     if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
     return ((int64_t)high << 32) | low;
 }
 
-void Close(FileHandle file) { _lclose((HFILE)file); }
+void Close(FileHandle file) {
+    GatherClose(&outputGather, SystemWrite, file);
+    _lclose((HFILE)file);
+}
 
 // The DOS date and time are local time; the file system keeps UTC. The three
 // results are not examined: a file whose times cannot be set keeps the times
 // of its creation.
 void SetDosTimes(FileHandle file, uint16_t dosDate, uint16_t dosTime) {
+    FlushGathered(file);
     FILETIME local = {}, universal = {};
     DosDateTimeToFileTime(dosDate, dosTime, &local);
     LocalFileTimeToFileTime(&local, &universal);
@@ -231,4 +249,5 @@ SfxPlatform sfxPlatform = {
     .runCommand = StartCommand,
     .replaceFile = ReplaceExisting,
     .deleteFile = DeleteOne,
+    .flushFile = FlushGathered,
 };
