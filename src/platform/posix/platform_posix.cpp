@@ -103,21 +103,6 @@ bool FindNameIgnoringCase(char* native) {
 FileHandle FromDescriptor(int fd) { return fd < 0 ? 0 : (FileHandle)fd + 1; }
 int ToDescriptor(FileHandle file) { return (int)(file - 1); }
 
-FileHandle PosixOpenFile(const char* path, int /*share*/) {
-    char native[kNativePathCapacity];
-    if (!NativePath(path, native)) return 0;
-    int fd = open(native, O_RDONLY | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT && FindNameIgnoringCase(native)) fd = open(native, O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        struct stat info;
-        if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-            close(fd);
-            return 0;
-        }
-    }
-    return FromDescriptor(fd);
-}
-
 // A symbolic link at the path is removed first: the file takes its place,
 // and its target, wherever it lies, stays untouched. O_NOFOLLOW refuses a
 // link that appears in between.
@@ -166,8 +151,7 @@ int PosixDeleteFile(const char* path) {
     return NativePath(path, native) && unlink(native) == 0;
 }
 
-int32_t PosixReadFile(FileHandle file, void* buffer, uint32_t count) {
-    if (!PosixFlushFile(file)) return -1;
+int32_t SystemRead(FileHandle file, void* buffer, uint32_t count) {
     uint32_t done = 0;
     while (done < count) {
         ssize_t got = read(ToDescriptor(file), (char*)buffer + done, count - done);
@@ -179,20 +163,50 @@ int32_t PosixReadFile(FileHandle file, void* buffer, uint32_t count) {
     return (int32_t)done;
 }
 
+int64_t SystemSeek(FileHandle file, int64_t offset, int origin) {
+    int whence = origin == kSeekSet ? SEEK_SET : origin == kSeekCurrent ? SEEK_CUR : SEEK_END;
+    off_t position = lseek(ToDescriptor(file), (off_t)offset, whence);
+    return position < 0 ? -1 : (int64_t)position;
+}
+
+// The file opened last for reading (the archive), read ahead
+// (platform/gather.h).
+InputAhead inputAhead;
+
+int32_t PosixReadFile(FileHandle file, void* buffer, uint32_t count) {
+    if (!PosixFlushFile(file)) return -1;
+    return AheadRead(&inputAhead, SystemRead, SystemSeek, file, buffer, count);
+}
+
 int32_t PosixWriteFile(FileHandle file, const void* buffer, uint32_t count) {
     return GatherWrite(&outputGather, SystemWrite, file, buffer, count);
 }
 
 int64_t PosixSeekFile(FileHandle file, int64_t offset, int origin) {
     if (!PosixFlushFile(file)) return -1;
-    int whence = origin == kSeekSet ? SEEK_SET : origin == kSeekCurrent ? SEEK_CUR : SEEK_END;
-    off_t position = lseek(ToDescriptor(file), (off_t)offset, whence);
-    return position < 0 ? -1 : (int64_t)position;
+    return AheadSeek(&inputAhead, SystemSeek, file, offset, origin);
 }
 
 void PosixCloseFile(FileHandle file) {
     GatherClose(&outputGather, SystemWrite, file);
+    AheadClose(&inputAhead, file);
     close(ToDescriptor(file));
+}
+
+FileHandle PosixOpenFile(const char* path, int /*share*/) {
+    char native[kNativePathCapacity];
+    if (!NativePath(path, native)) return 0;
+    int fd = open(native, O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && FindNameIgnoringCase(native)) fd = open(native, O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        struct stat info;
+        if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+            close(fd);
+            return 0;
+        }
+        AheadStart(&inputAhead, SystemSeek, FromDescriptor(fd));
+    }
+    return FromDescriptor(fd);
 }
 
 // The moment that local names, as mktime gives it. mktime looks at the

@@ -15,9 +15,29 @@ namespace {
 // HFILE_ERROR and INVALID_HANDLE_VALUE both become 0, the seam's "no file".
 FileHandle FromHfile(HFILE file) { return file == HFILE_ERROR ? 0 : (FileHandle)file; }
 
+int64_t SystemSeek(FileHandle file, int64_t offset, int origin) {
+    static_assert(kSeekSet == FILE_BEGIN && kSeekCurrent == FILE_CURRENT && kSeekEnd == FILE_END,
+                  "seek origins are the system's");
+    LONG high = (LONG)(offset >> 32);
+    DWORD low = SetFilePointer((HANDLE)file, (LONG)(uint32_t)offset, &high, (DWORD)origin);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
+    return ((int64_t)high << 32) | low;
+}
+
+int32_t SystemRead(FileHandle file, void* buffer, uint32_t count) {
+    UINT got = _lread((HFILE)file, buffer, count);
+    return got == (UINT)HFILE_ERROR ? -1 : (int32_t)got;
+}
+
+// The file opened last for reading (the archive), read ahead
+// (platform/gather.h).
+InputAhead inputAhead;
+
 FileHandle OpenForReading(const char* path, int share) {
     UINT mode = OF_READ | (share == kShareDenyNone ? OF_SHARE_DENY_NONE : OF_SHARE_DENY_WRITE);
-    return FromHfile(_lopen(path, mode));
+    FileHandle file = FromHfile(_lopen(path, mode));
+    if (file != 0) AheadStart(&inputAhead, SystemSeek, file);
+    return file;
 }
 
 int32_t SystemWrite(FileHandle file, const void* buffer, uint32_t count) {
@@ -70,8 +90,7 @@ FileHandle CreateReportFile(const char* path) {
 
 int32_t ReadBytes(FileHandle file, void* buffer, uint32_t count) {
     if (!FlushGathered(file)) return -1;
-    UINT got = _lread((HFILE)file, buffer, count);
-    return got == (UINT)HFILE_ERROR ? -1 : (int32_t)got;
+    return AheadRead(&inputAhead, SystemRead, SystemSeek, file, buffer, count);
 }
 
 int32_t WriteBytes(FileHandle file, const void* buffer, uint32_t count) {
@@ -79,17 +98,13 @@ int32_t WriteBytes(FileHandle file, const void* buffer, uint32_t count) {
 }
 
 int64_t Seek(FileHandle file, int64_t offset, int origin) {
-    static_assert(kSeekSet == FILE_BEGIN && kSeekCurrent == FILE_CURRENT && kSeekEnd == FILE_END,
-                  "seek origins are the system's");
     if (!FlushGathered(file)) return -1;
-    LONG high = (LONG)(offset >> 32);
-    DWORD low = SetFilePointer((HANDLE)file, (LONG)(uint32_t)offset, &high, (DWORD)origin);
-    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
-    return ((int64_t)high << 32) | low;
+    return AheadSeek(&inputAhead, SystemSeek, file, offset, origin);
 }
 
 void Close(FileHandle file) {
     GatherClose(&outputGather, SystemWrite, file);
+    AheadClose(&inputAhead, file);
     _lclose((HFILE)file);
 }
 
