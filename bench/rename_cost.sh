@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # What writing each file under a temporary name and renaming it costs, on
-# the corpus of extract_vs_unzip.sh (run that one first: it makes the corpus
-# and the self-extracting file). The system calls of one extraction are
-# counted with strace, ours beside Info-ZIP unzip's in the same run.
+# the large corpus of bench/corpus.sh. The system calls of one extraction
+# are counted with strace, ours beside Info-ZIP unzip's in the same run.
 # Prints the renames and system calls per file, and the share of the
 # system-call time the renames and removals take.
 #
-# usage: bench/rename_cost.sh BUILD_FOLDER   (holding bench-extract/setup)
+# usage: bench/rename_cost.sh BUILD_FOLDER   (holding kvsfx and kvsfx-make)
 set -euo pipefail
 build=$(cd "${1:?build folder}" && pwd)
-work="$build/bench-extract"
-[ -x "$work/setup" ] && [ -f "$work/corpus.zip" ] || { echo "run bench/extract_vs_unzip.sh first" >&2; exit 1; }
+cache=$("$(dirname "$0")/corpus.sh")
+work=$(mktemp -d /dev/shm/kvsfx-rename.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+ln -s "$cache/large.zip" "$work/corpus.zip"
+"$build/kvsfx-make" -o "$work/setup" "$work/corpus.zip" >/dev/null
 
 # count TOOL COMMAND...: strace's summary of one extraction into a fresh
 # folder, in $work/TOOL.calls.

@@ -71,6 +71,7 @@ target_include_directories(${KVSFX_STUB_NAME} PRIVATE ${SRC}/platform/win32 ${CM
 target_compile_options(${KVSFX_STUB_NAME} PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:${KVSFX_WARNINGS} ${KVSFX_STUB_FLAGS} ${KVSFX_SIZE_FLAGS}>)
 target_compile_options(kvsfx_core PRIVATE ${KVSFX_SIZE_FLAGS})
+set_source_files_properties(${KVSFX_SPEED_SOURCES} PROPERTIES COMPILE_OPTIONS -O2)
 target_link_libraries(${KVSFX_STUB_NAME} PRIVATE kvsfx_core)
 # No link time in the headers, so that the same source gives the same bytes.
 target_link_options(${KVSFX_STUB_NAME} PRIVATE

@@ -575,6 +575,10 @@ TEST(Walk, FailedEntryKeepsTheFileItWouldReplace) {
          wrong + "\n"},
         {"write error", good, MSG_WRITE_ERROR, [] { fake.failWrites = true; }},
         {"full disk", good, MSG_WRITE_ERROR, [] { fake.writeBudget = 5000; }},
+        // Every write-out taken, the file's bytes refused when the system
+        // side hands over what it gathered.
+        {"the gathered writes fail at the flush", good, MSG_WRITE_ERROR,
+         [] { sfxPlatform.flushFile = [](FileHandle) { return 0; }; }},
         {"data cut short", LocalEntryBytes(Item("target.txt", data, 0)).substr(0, 4000), MSG_READ_ERROR},
         // Nobody can answer the abort question here (standard input is no
         // terminal): Ctrl-C stops the run at once, without a second box.
@@ -608,6 +612,55 @@ TEST(Walk, FailedEntryKeepsTheFileItWouldReplace) {
         for (const auto& [path, node] : ReadTree(run.folder))
             EXPECT_TRUE(path == "target.txt" || path == "first.txt") << path;
     }
+}
+
+// The seam's file and folder calls of a run, counted.
+struct CallCounts {
+    int reads = 0, seeks = 0, finds = 0;
+};
+CallCounts counts;
+SfxPlatform uncounted;  // the entries the counting ones hand over to
+
+void CountCalls() {
+    counts = CallCounts();
+    uncounted = sfxPlatform;
+    sfxPlatform.readFile = [](FileHandle file, void* buffer, uint32_t count) {
+        counts.reads++;
+        return uncounted.readFile(file, buffer, count);
+    };
+    sfxPlatform.seekFile = [](FileHandle file, int64_t offset, int origin) {
+        counts.seeks++;
+        return uncounted.seekFile(file, offset, origin);
+    };
+    sfxPlatform.findFile = [](const char* path, char* name, uint32_t* attributes) {
+        counts.finds++;
+        return uncounted.findFile(path, name, attributes);
+    };
+}
+
+// Small files, two folders deep under the (absolute) destination, with
+// extra fields: what each file costs beyond the start-up is its two reads
+// of header and name, one of data, two of its central header, and the one
+// look-up of the overwrite check. No seek: the file position is always
+// where the next record starts, and folders found or made once are known.
+TEST(Walk, SmallFilesCostFewCalls) {
+    auto run = [](int files) {
+        std::vector<ZipItem> items;
+        for (int i = 0; i < files; i++) {
+            ZipItem item = Item("d" + std::to_string(i % 4) + "/sub/f" + std::to_string(i) + ".txt", Text(1 + i % 150));
+            item.extra = std::string("UT\x05\x00\x03\x10\x20\x30\x40", 9);
+            items.push_back(item);
+        }
+        Outcome outcome = Extract("small-files", ZipBytes(items), {}, 0, "", nullptr, CountCalls);
+        EXPECT_EQ(0, outcome.exitCode);
+        EXPECT_EQ(Text(1 + (files - 1) % 150), ReadFileBytes(outcome.folder + "/d" + std::to_string((files - 1) % 4) +
+                                                             "/sub/f" + std::to_string(files - 1) + ".txt"));
+        return counts;
+    };
+    CallCounts few = run(20), many = run(60);
+    EXPECT_EQ(0, many.seeks - few.seeks);
+    EXPECT_EQ(40, many.finds - few.finds);
+    EXPECT_EQ(5 * 40, many.reads - few.reads);
 }
 
 // Each file is written under a name that nothing has and takes its own when

@@ -399,3 +399,55 @@ TEST_F(Input, InternalErrorsWriteTheReportAndExitWith1) {
 }
 
 }  // namespace
+
+// The system side reads the archive ahead in large pieces and serves reads
+// and seeks from what it holds: every mix of reads and seeks (back and
+// forth within what is held, past it, from the end, another file opened
+// and closed in between) delivers the file's bytes at the position asked
+// for, and reports the position the file would have without it.
+TEST(ReadAhead, ReadsAndSeeksSeeTheFileAsItIs) {
+    std::string path = ::testing::TempDir() + "/read-ahead.bin";
+    std::string bytes(300000, '\0');
+    for (size_t i = 0; i < bytes.size(); i++) bytes[i] = (char)(i * 131 + i / 251);
+    FILE* out = fopen(path.c_str(), "wb");
+    ASSERT_NE(nullptr, out);
+    fwrite(bytes.data(), 1, bytes.size(), out);
+    fclose(out);
+
+    FileHandle file = sfxPlatform.openFile(path.c_str(), kShareDenyWrite);
+    ASSERT_NE(0, file);
+    int64_t position = 0;
+    auto read = [&](uint32_t count) {
+        std::string got(count, '\0');
+        int32_t n = sfxPlatform.readFile(file, &got[0], count);
+        ASSERT_GE(n, 0);
+        size_t expected = position >= (int64_t)bytes.size() ? 0 : std::min<size_t>(count, bytes.size() - position);
+        ASSERT_EQ(expected, (size_t)n) << "at " << position;
+        EXPECT_EQ(bytes.substr(position, n), got.substr(0, n)) << "at " << position;
+        position += n;
+    };
+    auto seek = [&](int64_t offset, int origin) {
+        int64_t expected = origin == kSeekSet ? offset : origin == kSeekCurrent ? position + offset : bytes.size() + offset;
+        ASSERT_EQ(expected, sfxPlatform.seekFile(file, offset, origin));
+        position = expected;
+    };
+    read(30), read(43), read(2048);
+    seek(0, kSeekCurrent);
+    seek(-50, kSeekCurrent), read(100);  // back within what is held
+    seek(10, kSeekSet), read(26);
+    seek(70000, kSeekCurrent), read(2048);  // past what is held
+    read(100000);                           // larger than what is held at once
+    FileHandle other = sfxPlatform.openFile(path.c_str(), kShareDenyWrite);  // takes the reading ahead
+    ASSERT_NE(0, other);
+    read(5000);
+    char first[4];
+    EXPECT_EQ(4, sfxPlatform.readFile(other, first, 4));
+    EXPECT_EQ(bytes.substr(0, 4), std::string(first, 4));
+    sfxPlatform.closeFile(other);
+    read(3000);
+    seek(-22, kSeekEnd), read(22), read(10);  // the end, and nothing after it
+    seek(299990, kSeekSet), read(64);
+    seek(1, kSeekSet), read(65536), read(1);
+    sfxPlatform.closeFile(file);
+    std::remove(path.c_str());
+}

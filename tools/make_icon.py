@@ -3,22 +3,24 @@
 
     tools/make_icon.py [OUTPUT]      (default: src/platform/win32/kelvra.ico)
 
-Nine images: 16, 24 and 32 pixels square, each with 16 colours (the
-standard VGA palette), 256 colours and 32 bits with alpha. A 256-colour
-image carries only the colours it uses (biClrUsed), which keeps the icon,
-and so the stub, about 2 KiB smaller. There is no 48-pixel image: at
-9 KiB for its 32-bit form alone it would cost a sixth of the stub, and the
-system scales the 32-pixel one where a larger icon is shown. The picture is a blue tile with a white arrow that
-points down into an open tray: "unpack here". Every image is drawn from
-the same shapes at its own size with 4 x 4 supersampling, so the small ones
-stay sharp. The output is reproducible byte for byte; the committed .ico is
-this script's output and is never edited by hand.
+Six images: 16 and 32 pixels square, the two sizes Windows shows (small
+icons in title bars and lists, large ones on the desktop and in Explorer),
+each with 16 colours (the standard VGA palette), 256 colours and 32 bits
+with alpha. A 256-colour image carries only the colours it uses
+(biClrUsed). There are no 24- or 48-pixel images: the system scales the
+32-pixel one where another size is asked for, and every image costs the
+stub, which every user downloads, its bytes. The picture is a blue tile
+with a white arrow that points down into an open tray: "unpack here".
+Every image is drawn from the same shapes at its own size with 4 x 4
+supersampling, so the small ones stay sharp. The output is reproducible
+byte for byte; the committed .ico is this script's output and is never
+edited by hand.
 """
 import os
 import struct
 import sys
 
-SIZES = (16, 24, 32)
+SIZES = (16, 32)
 SUPERSAMPLE = 4
 
 TILE_TOP = (0x3A, 0x8E, 0xE6)

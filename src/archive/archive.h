@@ -19,9 +19,6 @@ void ChangeVolume(uint16_t wantedDisk, int namedExe);
 // 2 error, abort or cancelled disk prompt.
 int ExtractArchive();
 void WalkArchive();
-void ExtractEntry();
-void SkipCentralHeader();
-void ReadEndRecord();
 void ExtractEntryData();
 
 #endif

@@ -8,6 +8,14 @@
 // data goes through the InputBuffer, which never reads past the entry, so
 // after an entry the file stands at the next record.
 //
+// In an archive that is not spanned the walk reads ahead by at most one
+// record's fixed part (RecordAhead): a signature and the 26 bytes after it
+// come in one read, and a central header's name, extra field and comment
+// come in one read with the next record's first 30 bytes. Bytes held ahead
+// lie just before the file position; a local header consumes all 30, so
+// nothing is ever held while an entry's name, encryption header or data is
+// read from the file.
+//
 // The record signatures are compared with the copies that LoadConfiguration
 // assembled in state: they never appear as constants in this file.
 #include "archive/archive.h"
@@ -25,6 +33,7 @@ namespace {
 
 enum : uint32_t {
     kSignatureSize = 4,
+    kRecordAhead = 30,        // a signature and a local header after it
     kCentralHeaderRest = 42,  // central directory header after its signature
     kEndRecordRest = 18,      // end of central directory record after its signature
     kDescriptorSize = 16,     // data descriptor with its signature
@@ -67,8 +76,83 @@ int ReadRecord(void* destination, uint32_t count) {
     return sfxPlatform.readFile(state.archiveFile, destination, count) == (int32_t)count;
 }
 
+// Up to count bytes from the archive file; how many came (0 on a failed read).
+uint32_t ReadUpTo(void* destination, uint32_t count) {
+    int32_t got = sfxPlatform.readFile(state.archiveFile, destination, count);
+    return got > 0 ? (uint32_t)got : 0;
+}
+
 void SeekForward(uint32_t count) {
     if (count != 0) sfxPlatform.seekFile(state.archiveFile, (int64_t)count, kSeekCurrent);
+}
+
+// The bytes of the current record read so far: its signature, then what
+// follows it, possibly up to the whole fixed part of a local header.
+struct RecordAhead {
+    uint8_t bytes[kRecordAhead];
+    uint32_t count;
+};
+
+// The rest of the record's fixed part after its signature, count bytes
+// into destination: first what was read ahead, then from the file. 1 when
+// all came.
+int TakeRecordRest(const RecordAhead* ahead, uint8_t* destination, uint32_t count) {
+    uint32_t held = ahead->count - kSignatureSize;
+    uint32_t take = held < count ? held : count;
+    memcpy(destination, ahead->bytes + kSignatureSize, take);
+    return take == count || ReadRecord(destination + take, count - take);
+}
+
+// The InputBuffer's area lies idle between entries (each entry's data phase
+// starts it afresh): the walk reads a name with what follows it there.
+uint8_t* NameScratch() {
+    state.input.left = 0;
+    return state.input.data;
+}
+
+// The extended timestamp of a local extra field held in memory. Blocks are
+// bounded by the field's own length; a block that claims more than is left,
+// and whatever follows it, is passed over.
+void TakeUtcTime(const uint8_t* field, uint32_t length) {
+    state.entryHasUtcTime = 0;
+    state.entryUtcTime = 0;
+    while (length >= kExtraBlockHeader) {
+        uint32_t id = Le16(field), size = Le16(field + 2);
+        field += kExtraBlockHeader;
+        length -= kExtraBlockHeader;
+        if (size > length) break;
+        if (id == kExtraTimestampId && size >= kTimestampPrefix && (field[0] & kTimestampModified)) {
+            state.entryUtcTime = (int32_t)Le32(field + 1);
+            state.entryHasUtcTime = 1;
+        }
+        field += size;
+        length -= size;
+    }
+}
+
+// A local header's name into entryName (zero-terminated) and its extra
+// field, whose timestamp is taken: one read when the set is not spanned and
+// both fit in the scratch area; else the name alone, then the field (an
+// extra field longer than the scratch area is passed over, and the entry
+// keeps its DOS time). A name cut short is ReadError 1; an extra field cut
+// short leaves the file at its end, where the next read reports the cut.
+void ReadEntryName(uint32_t nameLength, uint32_t extraLength) {
+    uint8_t* scratch = NameScratch();
+    if (state.spanned || nameLength + extraLength > kChunkSize) {
+        ReadExact(nameLength, state.entryName);
+        if (extraLength <= kChunkSize) {
+            TakeUtcTime(scratch, ReadUpTo(scratch, extraLength));
+        } else {
+            TakeUtcTime(scratch, 0);
+            SeekForward(extraLength);
+        }
+        return;
+    }
+    uint32_t got = ReadUpTo(scratch, nameLength + extraLength);
+    if (got < nameLength) ReadError(1);
+    memcpy(state.entryName, scratch, nameLength);
+    state.entryName[nameLength] = 0;
+    TakeUtcTime(scratch + nameLength, got - nameLength);
 }
 
 // Message 31: the bytes where a record should be are no record we know.
@@ -98,36 +182,6 @@ void DecodeLocalHeader(const uint8_t* bytes) {
     header->uncompressedSize = Le32(bytes + 18);
     header->nameLength = Le16(bytes + 22);
     header->extraLength = Le16(bytes + 24);
-}
-
-// The local extra field, block by block, straight from the file: only the
-// first bytes of an extended timestamp block are read, everything else is
-// passed over. Blocks are bounded by the field's own length; a block that
-// claims more than is left, and whatever follows it, is passed over unread.
-// A short read ends the parsing: the file then stands at its end, where the
-// next read reports the cut, as it would after a seek over the field.
-void ReadExtraField(uint32_t length) {
-    state.entryHasUtcTime = 0;
-    state.entryUtcTime = 0;
-    while (length >= kExtraBlockHeader) {
-        uint8_t block[kExtraBlockHeader];
-        length -= kExtraBlockHeader;
-        if (!ReadRecord(block, kExtraBlockHeader)) return;
-        uint32_t size = Le16(block + 2);
-        if (size > length) break;
-        length -= size;
-        if (Le16(block) == kExtraTimestampId && size >= kTimestampPrefix) {
-            uint8_t stamp[kTimestampPrefix];
-            size -= kTimestampPrefix;
-            if (!ReadRecord(stamp, kTimestampPrefix)) return;
-            if (stamp[0] & kTimestampModified) {
-                state.entryUtcTime = (int32_t)Le32(stamp + 1);
-                state.entryHasUtcTime = 1;
-            }
-        }
-        SeekForward(size);
-    }
-    SeekForward(length);
 }
 
 // Headers this walk cannot extract faithfully end the run with message 31
@@ -244,6 +298,7 @@ int ArmAndWalk() {
 // 2 after an error message, a refused disk prompt or the user's abort.
 int ExtractArchive() {
     state.extracting = 1;
+    ForgetKnownFolders();
     // The start-up's recovery point is kept aside for the run's duration.
     RunContext startupContext;
     memcpy(startupContext, state.runContext, sizeof startupContext);
@@ -259,64 +314,59 @@ int ExtractArchive() {
     return result;
 }
 
-void WalkArchive() {
-    for (;;) {
-        uint8_t signature[kSignatureSize];
-        if (!ReadRecord(signature, kSignatureSize)) {
-            if (!state.spanned) ReadError(kReadSignature);
-            ChangeVolume((uint16_t)(state.currentDisk + 1), state.volumesNamedExe);
-            if (!ReadRecord(signature, kSignatureSize)) ReadError(kReadSignatureSpanned);
-        }
-        if (SameSignature(signature, state.sigLocal)) {
-            ExtractEntry();
-        } else if (SameSignature(signature, state.sigSpan)) {
-            if (!state.spanned) BadZipHeader();
-        } else if (SameSignature(signature, state.sigCentral)) {
-            if (state.spanned) return;
-            SkipCentralHeader();
-        } else if (SameSignature(signature, state.sigEnd) || SameSignature(signature, state.sigDigitalSignature)) {
-            ReadEndRecord();
-            return;
-        } else if (SameSignature(signature, state.sigSpanTemp)) {
-            // a marker only
-        } else if (!state.spanned) {
-            BadZipHeader();
-        }
-        // In a spanned set unknown bytes are passed over 4 at a time.
-    }
-}
+namespace {
 
-void SkipCentralHeader() {
+void SkipCentralHeader(RecordAhead* ahead) {
     uint8_t record[kCentralHeaderRest];
-    if (!ReadRecord(record, sizeof record)) ReadError(kReadCentral);
+    if (!TakeRecordRest(ahead, record, sizeof record)) ReadError(kReadCentral);
+    ahead->count = 0;
     // Offsets in the whole record: name length 28, extra 30, comment 32.
     uint16_t nameLength = Le16(record + 24);
     if (nameLength > kMaxNameLength) FatalError(MessageText(MSG_NAME_TOO_LONG));
-    ReadExact(nameLength, state.entryName);
-    SeekForward((uint32_t)Le16(record + 26) + Le16(record + 28));
+    uint32_t skipLength = (uint32_t)Le16(record + 26) + Le16(record + 28);
+    if (nameLength + skipLength + kRecordAhead > kChunkSize) {
+        ReadExact(nameLength, state.entryName);
+        SeekForward(skipLength);
+        return;
+    }
+    // The name, what follows it and the next record's first bytes in one
+    // read. A name cut short is ReadError 1.
+    uint8_t* scratch = NameScratch();
+    uint32_t got = ReadUpTo(scratch, nameLength + skipLength + kRecordAhead);
+    if (got < nameLength) ReadError(1);
+    memcpy(state.entryName, scratch, nameLength);
+    state.entryName[nameLength] = 0;
+    if (got > nameLength + skipLength) {
+        ahead->count = got - nameLength - skipLength;
+        memcpy(ahead->bytes, scratch + nameLength + skipLength, ahead->count);
+    }
 }
 
-void ReadEndRecord() {
+void ReadEndRecord(const RecordAhead* ahead) {
     uint8_t record[kEndRecordRest];
-    if (!ReadRecord(record, sizeof record)) ReadError(kReadEnd);
-    SeekForward(Le16(record + 16));  // the comment, at offset 20 of the record
+    if (!TakeRecordRest(ahead, record, sizeof record)) ReadError(kReadEnd);
+    // The comment, at offset 20 of the record, from the end of the record;
+    // bytes read ahead past the record already lie behind the position.
+    int64_t beyond = ahead->count > kSignatureSize + kEndRecordRest ? ahead->count - (kSignatureSize + kEndRecordRest) : 0;
+    int64_t skip = (int64_t)Le16(record + 16) - beyond;
+    if (skip != 0) sfxPlatform.seekFile(state.archiveFile, skip, kSeekCurrent);
 }
 
-void ExtractEntry() {
+void ExtractEntry(RecordAhead* ahead) {
     uint8_t bytes[kLocalHeaderSize];
-    if (!ReadRecord(bytes, kLocalHeaderSize)) {
+    if (!TakeRecordRest(ahead, bytes, kLocalHeaderSize)) {
         if (!state.spanned) ReadError(kReadLocal);
         ChangeVolume((uint16_t)(state.currentDisk + 1), state.volumesNamedExe);
         if (!ReadRecord(bytes, kLocalHeaderSize)) ReadError(kReadLocalSpanned);
     }
+    ahead->count = 0;
     DecodeLocalHeader(bytes);
     state.compressedLeft = state.localHeader.compressedSize;
     state.entryEncrypted = (state.localHeader.flags & kFlagEncrypted) != 0;
     state.entryHasDescriptor = (state.localHeader.flags & kFlagDescriptor) != 0;
 
     if (state.localHeader.nameLength > kMaxNameLength) FatalError(MessageText(MSG_NAME_TOO_LONG));
-    ReadExact(state.localHeader.nameLength, state.entryName);
-    ReadExtraField(state.localHeader.extraLength);
+    ReadEntryName(state.localHeader.nameLength, state.localHeader.extraLength);
 
     CheckEntryHeader();
     CheckEntryNameSafe();
@@ -325,6 +375,49 @@ void ExtractEntry() {
     else ExtractFileEntry();
 
     if (state.entryHasDescriptor) SeekForward(kDescriptorSize);
+}
+
+}  // namespace
+
+void WalkArchive() {
+    RecordAhead ahead;
+    ahead.count = 0;
+    for (;;) {
+        if (state.spanned) {
+            // A spanned set: the signature alone, a volume change when this
+            // volume has ended.
+            if (!ReadRecord(ahead.bytes, kSignatureSize)) {
+                ChangeVolume((uint16_t)(state.currentDisk + 1), state.volumesNamedExe);
+                if (!ReadRecord(ahead.bytes, kSignatureSize)) ReadError(kReadSignatureSpanned);
+            }
+            ahead.count = kSignatureSize;
+        } else if (ahead.count < kRecordAhead) {
+            ahead.count += ReadUpTo(ahead.bytes + ahead.count, kRecordAhead - ahead.count);
+            if (ahead.count < kSignatureSize) ReadError(kReadSignature);
+        }
+        const uint8_t* signature = ahead.bytes;
+        if (SameSignature(signature, state.sigLocal)) {
+            ExtractEntry(&ahead);
+        } else if (SameSignature(signature, state.sigSpan)) {
+            if (!state.spanned) BadZipHeader();
+        } else if (SameSignature(signature, state.sigCentral)) {
+            if (state.spanned) return;
+            SkipCentralHeader(&ahead);
+            continue;  // the next record's first bytes are held
+        } else if (SameSignature(signature, state.sigEnd) || SameSignature(signature, state.sigDigitalSignature)) {
+            ReadEndRecord(&ahead);
+            return;
+        } else if (SameSignature(signature, state.sigSpanTemp)) {
+            // A marker only: the next record follows its 4 bytes.
+            ahead.count -= kSignatureSize;
+            memmove(ahead.bytes, ahead.bytes + kSignatureSize, ahead.count);
+            continue;
+        } else if (!state.spanned) {
+            BadZipHeader();
+        }
+        // In a spanned set unknown bytes are passed over 4 at a time.
+        ahead.count = 0;
+    }
 }
 
 void ExtractEntryData() {
@@ -359,6 +452,8 @@ void ExtractEntryData() {
         UpdateCrc(state.outBuffer, (uint32_t)state.outCount);
         CheckWrite(sfxPlatform.writeFile(state.outputFile, state.outBuffer, (uint32_t)state.outCount));
     }
+    // What the system side gathered reaches the file before its time is set.
+    CheckFlush(sfxPlatform.flushFile(state.outputFile));
     SetOutputFileTime();
     sfxPlatform.closeFile(state.outputFile);
     state.outputFile = 0;

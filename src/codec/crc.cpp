@@ -15,18 +15,21 @@
 // shares it); the eight others are built from it at start-up, in static
 // memory (they cost the program file nothing).
 //
-// On x86 processors with carry-less multiply (PCLMULQDQ), runs of 64 bytes
-// or more are folded 64 bytes per step instead, at several times the speed:
-// the one place where the stub chooses code by processor. The choice is
-// made once, at start-up, from CPUID; the folding routine is compiled for
+// On x86-64 processors with carry-less multiply (PCLMULQDQ), runs of 64
+// bytes or more are folded 64 bytes per step instead, at several times the
+// speed: the one place where the stub chooses code by processor. The choice
+// is made once, at start-up, from CPUID; the folding routine is compiled for
 // that instruction set alone (a target attribute), and nothing else in the
-// stub uses it, so that the 32-bit stub still runs on a 486.
+// stub uses it.
 #include <string.h>
 
 #include "codec/codec.h"
 #include "startup/sfx_state.h"
 
-#if defined(__i386__) || defined(__x86_64__)
+// 64-bit builds only: the 32-bit stub carries no vector instruction at all
+// (its static check refuses them, so that a 486 can never meet one), and
+// the systems it was made for do not save the vector registers anyway.
+#if defined(__x86_64__)
 #include <cpuid.h>
 #include <emmintrin.h>
 #include <wmmintrin.h>
@@ -66,20 +69,12 @@ bool foldWithCarrylessMultiply;
 
 enum : uint32_t { kFoldStepBytes = 64, kFoldBlockBytes = 16 };
 
-// Whether the processor has carry-less multiply and the system saves the
-// vector registers it works in. __get_cpuid first checks, on a 32-bit
-// processor, that the ID flag of EFLAGS can be changed (a 486 without CPUID
-// cannot) and that leaf 1 exists. A 64-bit system always saves the SSE
-// registers; a 32-bit one may not (Windows 95 and NT 4 do not), and is
-// trusted only when it has enabled the extended state of XSAVE, which
-// includes them.
+// Whether the processor has carry-less multiply (leaf 1 of CPUID). A 64-bit
+// system always saves the SSE registers it works in.
 bool HasCarrylessMultiply() {
     unsigned int eax, ebx, ecx, edx;
     if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
     if (!(ecx & bit_PCLMUL) || !(edx & bit_SSE2)) return false;
-#ifdef __i386__
-    if (!(ecx & bit_OSXSAVE)) return false;
-#endif
     return true;
 }
 

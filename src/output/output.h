@@ -28,6 +28,7 @@ void CheckEntryNameSafeFor(int windowsRules);
 int NameLeavesFolder(const char* name, int windowsRules);
 void BuildOutputPath();
 void CreateFolders();
+void ForgetKnownFolders();  // at each run's start: folders are looked at again
 
 int ConfirmOverwrite();  // 1 extract, 0 skip; Cancel ends the run with 1
 void CreateOutputFile();   // under a temporary name, partName

@@ -13,6 +13,7 @@
 #include "failure/failure.h"
 #include "resources/messages.h"
 #include "startup/sfx_state.h"
+#include "startup/startup.h"
 #include "startup/text.h"
 
 // ---------------------------------------------------------------------------
@@ -290,7 +291,49 @@ void RefuseLinkedFolder() {
     FatalError(state.messageBuffer);
 }
 
+// The folders of a run. Each slot holds a folder the run has checked
+// (found as a folder, and not a link below the destination) or made, all
+// of whose leading folders it has checked or made too; any of them costs
+// no look-up again. Archives list the entries of a folder together, so a
+// few slots, taken in turn, serve a whole run. Only a run remembers (calls
+// outside one always look), and each run starts afresh, since anything may
+// have changed between runs. A prefix found as a file, or refused as a
+// link, is never remembered.
+int IsKnownFolder(const char* work, uint32_t length) {
+    if (!state.extracting || length == 0) return 0;
+    for (uint32_t slot = 0; slot < kKnownFolderSlots; slot++) {
+        const char* known = state.knownFolders[slot];
+        if (length <= state.knownFolderLengths[slot] && (known[length] == 0 || known[length] == '\\') &&
+            CompareBytes(known, work, length) == 0)
+            return 1;
+    }
+    return 0;
+}
+
+void RememberFolder(const char* work, uint32_t length) {
+    if (!state.extracting) return;
+    // The slot of the folder above, when one holds it; else the next.
+    uint32_t slot = state.knownFolderNext;
+    for (uint32_t i = 0; i < kKnownFolderSlots; i++) {
+        uint32_t knownLength = state.knownFolderLengths[i];
+        if (knownLength != 0 && knownLength < length && work[knownLength] == '\\' &&
+            CompareBytes(state.knownFolders[i], work, knownLength) == 0) {
+            slot = i;
+            break;
+        }
+    }
+    if (slot == state.knownFolderNext) state.knownFolderNext = (slot + 1) % kKnownFolderSlots;
+    memcpy(state.knownFolders[slot], work, length);
+    state.knownFolders[slot][length] = 0;
+    state.knownFolderLengths[slot] = length;
+}
+
 }  // namespace
+
+void ForgetKnownFolders() {
+    for (uint32_t slot = 0; slot < kKnownFolderSlots; slot++) state.knownFolderLengths[slot] = 0;
+    state.knownFolderNext = 0;
+}
 
 void CreateFolders() {
     char work[kWorkPathCapacity];
@@ -307,19 +350,20 @@ void CreateFolders() {
         // leading separator gives under the destination) names no folder:
         // the prefix would end in a separator, which the system cannot find
         // and cannot create.
-        if (separator != position) {
+        uint32_t length = (uint32_t)(separator - work);
+        if (separator != position && !IsKnownFolder(work, length)) {
             *separator = 0;
-            int bareDrive = separator - work == 2 && IsAsciiLetter(work[0]) && work[1] == ':';
+            int bareDrive = length == 2 && IsAsciiLetter(work[0]) && work[1] == ':';
             char foundName[kPathCapacity];
             uint32_t attributes = 0;
             int exists = sfxPlatform.findFile(work, foundName, &attributes);
-            if (exists && (attributes & kAttributeReparsePoint) && (uint32_t)(separator - work) > destinationLength)
-                RefuseLinkedFolder();
+            if (exists && (attributes & kAttributeReparsePoint) && length > destinationLength) RefuseLinkedFolder();
             if (!exists && !bareDrive && !MakeFolder(work)) {
                 FormatGuarded(state.messageBuffer, kMessageBufferSize, kGuardMakeFolderText,
                               MessageText(MSG_CANNOT_CREATE_FOLDER), work);
                 FatalError(state.messageBuffer);
             }
+            if (!exists || (attributes & kAttributeFolder)) RememberFolder(work, length);
         }
         *separator = '\\';
         position = separator + 1;

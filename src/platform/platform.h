@@ -127,6 +127,12 @@ struct SfxPlatform {
     // and folder as its current folder, and waits for its end. 1 with its
     // exit code in *exitCode; 0 when it could not be started.
     int (*startProgram)(const char* path, const char* commandLine, const char* folder, uint32_t* exitCode);
+
+    // The writes to the file createFile made last may be gathered into
+    // larger ones: flushFile hands what is gathered to the system, 1 when
+    // it took it all (a failure is a failed write). Setting the file's
+    // times and closing it flush first; so do reads and seeks of it.
+    int (*flushFile)(FileHandle file);
 };
 
 extern SfxPlatform sfxPlatform;

@@ -33,6 +33,7 @@ enum : uint32_t {
     kMaxNameLength = 260,           // longest entry name accepted
     kMaxOutputPath = 259,           // longest output path
     kWorkPathCapacity = 517,        // working copies of paths: 516 characters + zero
+    kKnownFolderSlots = 8,          // folder paths a run remembers (output/)
 };
 
 // ---------------------------------------------------------------------------
@@ -172,6 +173,9 @@ struct SfxState {
     uint8_t extracting;                      // a run is in progress (read by the dialog's timer)
     FileHandle outputFile;                   // output file being written; 0 when none
     char partName[kEntryNameCapacity];       // temporary path outputFile has until complete; empty when none
+    char knownFolders[kKnownFolderSlots][kWorkPathCapacity];  // folders this run checked or made (output/)
+    uint32_t knownFolderLengths[kKnownFolderSlots];            // their lengths; 0 for an empty slot
+    uint32_t knownFolderNext;                                  // the slot taken next
 
     // Failure reporting (failure/)
     RunContext runContext;        // active recovery point: start-up's, or the run's

@@ -54,6 +54,7 @@ void FormatEntryStatus(char* area, uint32_t capacity);
 void ShowEntryStatus();
 // Message 35 on a short or failed write, else the cancellation poll.
 void CheckWrite(int32_t writeResult);
+void CheckFlush(int flushed);  // message 35 when the gathered writes failed
 int ChooseTempFolder(char* destination);
 // The explanation line (message 22 with the program's name or message 51).
 void FormatIntro(char* area, uint32_t capacity);

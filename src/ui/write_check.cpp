@@ -7,13 +7,26 @@
 #include "startup/text.h"
 #include "ui/ui.h"
 
+namespace {
+
+// Message 35 naming the file being written, then the end of the run.
+[[noreturn]] void WriteError() {
+    FormatGuarded(state.messageBuffer, kMessageBufferSize, kGuardWriteErrorText, MessageText(MSG_WRITE_ERROR),
+                  state.currentName);
+    FatalError(state.messageBuffer);
+}
+
+}  // namespace
+
 // writeResult is what the write of outCount bytes returned. Returns only
 // when the write was complete and the user did not ask to abort.
 void CheckWrite(int32_t writeResult) {
-    if (writeResult == -1 || writeResult != state.outCount) {
-        FormatGuarded(state.messageBuffer, kMessageBufferSize, kGuardWriteErrorText, MessageText(MSG_WRITE_ERROR),
-                      state.currentName);
-        FatalError(state.messageBuffer);
-    }
+    if (writeResult == -1 || writeResult != state.outCount) WriteError();
     if (PollCancel()) NonLocalReturn(2);
+}
+
+// flushed is what flushFile returned for the output file: the writes the
+// system side gathered failing there fail as any write does.
+void CheckFlush(int flushed) {
+    if (!flushed) WriteError();
 }

@@ -19,7 +19,7 @@ const char kMemoryRoot[] = "/kvsfx-fuzz-memory";
 // Every entry of the seam that reaches files, folders or the current folder
 // has a memory version below. A new entry must get one too (or be shown to
 // touch no file) before this count is raised.
-static_assert(sizeof(SfxPlatform) == 34 * sizeof(void*),
+static_assert(sizeof(SfxPlatform) == 35 * sizeof(void*),
               "the platform seam has new entries: give those that touch files a memory version in BeginMemoryRun");
 
 namespace {
@@ -233,8 +233,14 @@ void MemorySetFileTimeUtc(FileHandle file, int64_t) { Find(file); }
 // "cannot start"; one anywhere else is a finding.
 int MemoryStartProgram(const char* path, const char*, const char* folder, uint32_t*) {
     const std::string normal = Normal(path);
-    if (normal.empty() || !Inside(normal, Normal(folder))) Finding(std::string("a program started outside the destination: ") + path);
+    if (normal.empty() || !Inside(normal, Normal(folder)))
+        Finding(std::string("a program started outside the destination: ") + path);
     return 0;
+}
+
+int MemoryFlushFile(FileHandle file) {
+    Find(file);
+    return 1;
 }
 
 int MemoryFindFile(const char* path, char* foundName, uint32_t* attributes) {
@@ -303,6 +309,7 @@ void BeginMemoryRun(const std::string& stdinText) {
     sfxPlatform.replaceFile = MemoryReplaceFile;
     sfxPlatform.deleteFile = MemoryDeleteFile;
     sfxPlatform.startProgram = MemoryStartProgram;
+    sfxPlatform.flushFile = MemoryFlushFile;
     sfxPlatform.findFile = MemoryFindFile;
     sfxPlatform.makeFolder = MemoryMakeFolder;
     sfxPlatform.setCurrentFolder = MemorySetCurrentFolder;

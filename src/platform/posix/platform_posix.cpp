@@ -16,6 +16,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/gather.h"
 #include "platform/platform.h"
 #include "platform/posix/codepage.h"
 #include "platform/posix/command_words.h"
@@ -105,21 +106,6 @@ bool FindNameIgnoringCase(char* native) {
 FileHandle FromDescriptor(int fd) { return fd < 0 ? 0 : (FileHandle)fd + 1; }
 int ToDescriptor(FileHandle file) { return (int)(file - 1); }
 
-FileHandle PosixOpenFile(const char* path, int /*share*/) {
-    char native[kNativePathCapacity];
-    if (!NativePath(path, native)) return 0;
-    int fd = open(native, O_RDONLY | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT && FindNameIgnoringCase(native)) fd = open(native, O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        struct stat info;
-        if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-            close(fd);
-            return 0;
-        }
-    }
-    return FromDescriptor(fd);
-}
-
 // A symbolic link at the path is removed first: the file takes its place,
 // and its target, wherever it lies, stays untouched. O_NOFOLLOW refuses a
 // link that appears in between.
@@ -131,12 +117,31 @@ FileHandle PosixCreateFile(const char* path) {
     return FromDescriptor(open(native, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
 }
 
+int32_t SystemWrite(FileHandle file, const void* buffer, uint32_t count) {
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t put = write(ToDescriptor(file), (const char*)buffer + done, count - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) return done > 0 ? (int32_t)done : -1;
+        if (put == 0) break;
+        done += (uint32_t)put;
+    }
+    return (int32_t)done;
+}
+
+// The output file's writes, gathered (platform/gather.h).
+OutputGather outputGather;
+
 // O_EXCL: nothing at path is opened, not even through a link.
 FileHandle PosixCreateNewFile(const char* path) {
     char native[kNativePathCapacity];
     if (!NativePath(path, native)) return 0;
-    return FromDescriptor(open(native, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    FileHandle file = FromDescriptor(open(native, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (file != 0) GatherStart(&outputGather, SystemWrite, file);
+    return file;
 }
+
+int PosixFlushFile(FileHandle file) { return GatherFlushFile(&outputGather, SystemWrite, file); }
 
 // rename(2) replaces a link at to by the file, never the link's target.
 int PosixReplaceFile(const char* from, const char* to) {
@@ -149,7 +154,7 @@ int PosixDeleteFile(const char* path) {
     return NativePath(path, native) && unlink(native) == 0;
 }
 
-int32_t PosixReadFile(FileHandle file, void* buffer, uint32_t count) {
+int32_t SystemRead(FileHandle file, void* buffer, uint32_t count) {
     uint32_t done = 0;
     while (done < count) {
         ssize_t got = read(ToDescriptor(file), (char*)buffer + done, count - done);
@@ -161,29 +166,76 @@ int32_t PosixReadFile(FileHandle file, void* buffer, uint32_t count) {
     return (int32_t)done;
 }
 
-int32_t PosixWriteFile(FileHandle file, const void* buffer, uint32_t count) {
-    uint32_t done = 0;
-    while (done < count) {
-        ssize_t put = write(ToDescriptor(file), (const char*)buffer + done, count - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0) return done > 0 ? (int32_t)done : -1;
-        if (put == 0) break;
-        done += (uint32_t)put;
-    }
-    return (int32_t)done;
-}
-
-int64_t PosixSeekFile(FileHandle file, int64_t offset, int origin) {
+int64_t SystemSeek(FileHandle file, int64_t offset, int origin) {
     int whence = origin == kSeekSet ? SEEK_SET : origin == kSeekCurrent ? SEEK_CUR : SEEK_END;
     off_t position = lseek(ToDescriptor(file), (off_t)offset, whence);
     return position < 0 ? -1 : (int64_t)position;
 }
 
-void PosixCloseFile(FileHandle file) { close(ToDescriptor(file)); }
+// The file opened last for reading (the archive), read ahead
+// (platform/gather.h).
+InputAhead inputAhead;
+
+int32_t PosixReadFile(FileHandle file, void* buffer, uint32_t count) {
+    if (!PosixFlushFile(file)) return -1;
+    return AheadRead(&inputAhead, SystemRead, SystemSeek, file, buffer, count);
+}
+
+int32_t PosixWriteFile(FileHandle file, const void* buffer, uint32_t count) {
+    return GatherWrite(&outputGather, SystemWrite, file, buffer, count);
+}
+
+int64_t PosixSeekFile(FileHandle file, int64_t offset, int origin) {
+    if (!PosixFlushFile(file)) return -1;
+    return AheadSeek(&inputAhead, SystemSeek, file, offset, origin);
+}
+
+void PosixCloseFile(FileHandle file) {
+    GatherClose(&outputGather, SystemWrite, file);
+    AheadClose(&inputAhead, file);
+    close(ToDescriptor(file));
+}
+
+FileHandle PosixOpenFile(const char* path, int /*share*/) {
+    char native[kNativePathCapacity];
+    if (!NativePath(path, native)) return 0;
+    int fd = open(native, O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && FindNameIgnoringCase(native)) fd = open(native, O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        struct stat info;
+        if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+            close(fd);
+            return 0;
+        }
+        AheadStart(&inputAhead, SystemSeek, FromDescriptor(fd));
+    }
+    return FromDescriptor(fd);
+}
+
+// The moment that local names, as mktime gives it. mktime looks at the
+// time zone file again at every call (one more system call per extracted
+// file); localtime_r reads it once. The offset is the one in force at the
+// moment found, taken twice so that a date on the far side of a
+// daylight-saving change gets its own. A time in the hour such a change
+// repeats or skips names no single moment; it may get the other reading
+// than mktime's.
+time_t LocalToUtc(struct tm* local) {
+    struct tm fields = *local;
+    time_t asUtc = timegm(&fields);
+    if (asUtc == (time_t)-1) return mktime(local);
+    struct tm found;
+    time_t seconds = asUtc;
+    for (int pass = 0; pass < 2; pass++) {
+        if (localtime_r(&seconds, &found) == 0) return mktime(local);
+        seconds = asUtc - found.tm_gmtoff;
+    }
+    return seconds;
+}
 
 // The DOS date and time are local time; the file gets them as its access and
 // modification times.
 void PosixSetFileTime(FileHandle file, uint16_t dosDate, uint16_t dosTime) {
+    PosixFlushFile(file);
     struct tm local = {};
     local.tm_year = 80 + (dosDate >> 9);
     local.tm_mon = ((dosDate >> 5) & 0xF) - 1;
@@ -192,7 +244,7 @@ void PosixSetFileTime(FileHandle file, uint16_t dosDate, uint16_t dosTime) {
     local.tm_min = (dosTime >> 5) & 0x3F;
     local.tm_sec = (dosTime & 0x1F) * 2;
     local.tm_isdst = -1;
-    time_t seconds = mktime(&local);
+    time_t seconds = LocalToUtc(&local);
     if (seconds == (time_t)-1) return;
     struct timespec times[2];
     times[0].tv_sec = seconds;
@@ -589,4 +641,5 @@ SfxPlatform sfxPlatform = {
     PosixUpperCase,       PosixOemToAnsi,        PosixMessageBox,      PosixArchiverCommand,
     PosixShiftHeld,       PosixRunCommand,       PosixReplaceFile,     PosixDeleteFile,
     PosixStartProgram,
+    PosixFlushFile,
 };

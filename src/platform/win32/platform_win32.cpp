@@ -7,6 +7,7 @@
 // 32-bit offset.
 #include <windows.h>
 
+#include "platform/gather.h"
 #include "platform/platform.h"
 
 namespace {
@@ -14,18 +15,53 @@ namespace {
 // HFILE_ERROR and INVALID_HANDLE_VALUE both become 0, the seam's "no file".
 FileHandle FromHfile(HFILE file) { return file == HFILE_ERROR ? 0 : (FileHandle)file; }
 
+int64_t SystemSeek(FileHandle file, int64_t offset, int origin) {
+    static_assert(kSeekSet == FILE_BEGIN && kSeekCurrent == FILE_CURRENT && kSeekEnd == FILE_END,
+                  "seek origins are the system's");
+    LONG high = (LONG)(offset >> 32);
+    DWORD low = SetFilePointer((HANDLE)file, (LONG)(uint32_t)offset, &high, (DWORD)origin);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
+    return ((int64_t)high << 32) | low;
+}
+
+int32_t SystemRead(FileHandle file, void* buffer, uint32_t count) {
+    UINT got = _lread((HFILE)file, buffer, count);
+    return got == (UINT)HFILE_ERROR ? -1 : (int32_t)got;
+}
+
+// The file opened last for reading (the archive), read ahead
+// (platform/gather.h).
+InputAhead inputAhead;
+
 FileHandle OpenForReading(const char* path, int share) {
     UINT mode = OF_READ | (share == kShareDenyNone ? OF_SHARE_DENY_NONE : OF_SHARE_DENY_WRITE);
-    return FromHfile(_lopen(path, mode));
+    FileHandle file = FromHfile(_lopen(path, mode));
+    if (file != 0) AheadStart(&inputAhead, SystemSeek, file);
+    return file;
 }
+
+int32_t SystemWrite(FileHandle file, const void* buffer, uint32_t count) {
+    // _lwrite with a count of 0 truncates the file at the current position;
+    // an empty write must write nothing and change nothing.
+    if (count == 0) return 0;
+    UINT put = _lwrite((HFILE)file, (LPCCH)buffer, count);
+    return put == (UINT)HFILE_ERROR ? -1 : (int32_t)put;
+}
+
+// The output file's writes, gathered (platform/gather.h).
+OutputGather outputGather;
 
 // A new file only: CREATE_NEW fails when anything has the name. The handle
 // is a kernel handle, written and closed by _lwrite and _lclose.
 FileHandle CreateNew(const char* path) {
     HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    return file == INVALID_HANDLE_VALUE ? 0 : (FileHandle)file;
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    GatherStart(&outputGather, SystemWrite, (FileHandle)file);
+    return (FileHandle)file;
 }
+
+int FlushGathered(FileHandle file) { return GatherFlushFile(&outputGather, SystemWrite, file); }
 
 // Windows NT replaces the file at to in one step. MoveFileExA does not exist
 // on Windows 95 and 98, so it is looked up rather than imported (the stub
@@ -53,33 +89,30 @@ FileHandle CreateReportFile(const char* path) {
 }
 
 int32_t ReadBytes(FileHandle file, void* buffer, uint32_t count) {
-    UINT got = _lread((HFILE)file, buffer, count);
-    return got == (UINT)HFILE_ERROR ? -1 : (int32_t)got;
+    if (!FlushGathered(file)) return -1;
+    return AheadRead(&inputAhead, SystemRead, SystemSeek, file, buffer, count);
 }
 
 int32_t WriteBytes(FileHandle file, const void* buffer, uint32_t count) {
-    // _lwrite with a count of 0 truncates the file at the current position;
-    // an empty write must write nothing and change nothing.
-    if (count == 0) return 0;
-    UINT put = _lwrite((HFILE)file, (LPCCH)buffer, count);
-    return put == (UINT)HFILE_ERROR ? -1 : (int32_t)put;
+    return GatherWrite(&outputGather, SystemWrite, file, buffer, count);
 }
 
 int64_t Seek(FileHandle file, int64_t offset, int origin) {
-    static_assert(kSeekSet == FILE_BEGIN && kSeekCurrent == FILE_CURRENT && kSeekEnd == FILE_END,
-                  "seek origins are the system's");
-    LONG high = (LONG)(offset >> 32);
-    DWORD low = SetFilePointer((HANDLE)file, (LONG)(uint32_t)offset, &high, (DWORD)origin);
-    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
-    return ((int64_t)high << 32) | low;
+    if (!FlushGathered(file)) return -1;
+    return AheadSeek(&inputAhead, SystemSeek, file, offset, origin);
 }
 
-void Close(FileHandle file) { _lclose((HFILE)file); }
+void Close(FileHandle file) {
+    GatherClose(&outputGather, SystemWrite, file);
+    AheadClose(&inputAhead, file);
+    _lclose((HFILE)file);
+}
 
 // The DOS date and time are local time; the file system keeps UTC. The three
 // results are not examined: a file whose times cannot be set keeps the times
 // of its creation.
 void SetDosTimes(FileHandle file, uint16_t dosDate, uint16_t dosTime) {
+    FlushGathered(file);
     FILETIME local = {}, universal = {};
     DosDateTimeToFileTime(dosDate, dosTime, &local);
     LocalFileTimeToFileTime(&local, &universal);
@@ -264,4 +297,5 @@ SfxPlatform sfxPlatform = {
     .replaceFile = ReplaceExisting,
     .deleteFile = DeleteOne,
     .startProgram = StartProgramFile,
+    .flushFile = FlushGathered,
 };
