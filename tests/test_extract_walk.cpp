@@ -259,6 +259,13 @@ TEST(Walk, FailuresEndTheRunWithTheirMessage) {
          MSG_READ_ERROR, " <2>", {}, {"cut.txt"}},
         {"parent folder in a name", [&] { return ZipBytes({Item("first.txt", "first"), Item("sub/../../x.txt", "x")}); },
          MSG_CANNOT_CREATE_FILE, "sub/../../x.txt", {"first.txt"}, {"sub"}},
+        // Cut at the NUL, the name would be another one than the one stored.
+        {"NUL byte in a name",
+         [&] { return ZipBytes({Item("first.txt", "first"), Item(std::string("kept.txt\0/../x", 14), "x")}); },
+         MSG_BAD_ZIP_HEADER, "", {"first.txt"}, {"kept.txt"}},
+        {"file named \".\"", [&] { return ZipBytes({Item(".", "x")}); }, MSG_CANNOT_CREATE_FILE, ".", {}, {}},
+        {"file named after its folder", [&] { return ZipBytes({Item("sub/.", "x")}); }, MSG_CANNOT_CREATE_FILE,
+         "sub/.", {}, {"sub"}},
         {"parent folder in a folder entry", [&] { return ZipBytes({Item("../up/", "", 0)}); },
          MSG_CANNOT_CREATE_FILE, "../up/", {}, {}},
         {"a folder where the file should go", [&] { return ZipBytes({Item("taken", "x")}); }, MSG_CANNOT_CREATE_FILE,

@@ -262,6 +262,16 @@ TEST_F(Paths, EntryNamesThatLeaveTheDestinationAreRefused) {
         {"a/ ../b", "out", false, true},
         {"...", "out", false, true},
         {".hidden", "out", false, false},
+        // A file named "." would be the folder that holds it; Windows drops
+        // a component's trailing dots and blanks.
+        {".", "out", true, true},
+        {"sub/.", "", true, true},
+        {"sub\\.", "out", true, true},
+        {"./a.txt", "out", false, false},
+        {"./", "out", false, false},
+        {"sub/. ", "out", false, true},
+        {" ", "out", false, true},
+        {"a.", "out", false, false},
     };
     for (const Row& row : rows) {
         for (int windowsRules = 0; windowsRules < 2; windowsRules++) {

@@ -186,7 +186,9 @@ void DecodeLocalHeader(const uint8_t* bytes) {
 
 // Headers this walk cannot extract faithfully end the run with message 31
 // before anything is created for them:
-// - an empty name names nothing under the destination;
+// - an empty name names nothing under the destination; a name with a NUL
+//   byte in it would be cut short there, and its checks and the file made
+//   would concern another name than the one stored ("." of ".\0a.txt");
 // - a deflated entry with a data descriptor and no compressed size in its
 //   local header was written as a stream: its end cannot be found from the
 //   header, and extracting it would give an empty or broken file;
@@ -196,7 +198,7 @@ void DecodeLocalHeader(const uint8_t* bytes) {
 //   as long as the file, or a file of some bytes with no data at all.
 void CheckEntryHeader() {
     const LocalFileHeader* header = &state.localHeader;
-    if (state.entryName[0] == 0) BadZipHeader();
+    if (state.entryName[0] == 0 || TextLength(state.entryName) != header->nameLength) BadZipHeader();
     if ((header->flags & kFlagDescriptor) && header->method == kMethodDeflated && header->compressedSize == 0)
         BadZipHeader();
     int folder = IsPathSeparator(*LastChar(state.entryName));

@@ -137,6 +137,18 @@ int IsParentComponent(const char* component, uint32_t length, int windowsRules) 
     return dots >= 2;
 }
 
+// The last component of a file entry that names the folder holding it, not
+// a file in it: ".". Windows drops the trailing dots and blanks of a
+// component, so there any component made only of dots and blanks does too
+// (two dots or more already climb).
+int NamesItsFolder(const char* component, int windowsRules) {
+    if (component[0] == '.' && component[1] == 0) return 1;
+    if (!windowsRules || component[0] == 0) return 0;
+    for (const char* p = component; *p != 0; p++)
+        if (*p != '.' && *p != ' ') return 0;
+    return 1;
+}
+
 #ifdef _WIN32
 const int kWindowsRules = 1;
 #else
@@ -148,19 +160,21 @@ const int kWindowsRules = 0;
 // The archive decides the names under the destination, never where the
 // destination is: a '..' component, or a rooted name with no destination to
 // hold it, would reach outside it; so would, on Windows, a ':' (a drive or
-// a stream) or a device name. Checked before anything is created for the
-// entry.
+// a stream) or a device name. A file named "." (alone or after a folder)
+// would be the destination or one of its folders itself. Checked before
+// anything is created for the entry.
 void CheckEntryNameSafeFor(int windowsRules) {
     const char* name = state.entryName;
+    char* last = LastChar(state.entryName);
+    int folder = last != 0 && IsPathSeparator(*last);
     if (state.destFolder[0] == 0 && IsPathSeparator(name[0])) RefuseEntryName();
+    if (!folder && NamesItsFolder(LastComponent(name), windowsRules)) RefuseEntryName();
     // A destination that is a lone separator (the root of the current
     // drive), joined with a name that still begins with a separator (a file
     // entry loses one leading separator, a folder entry none), would make
     // the path begin with two separators: a network path, not a folder
     // under the destination.
     if (IsPathSeparator(state.destFolder[0]) && state.destFolder[1] == 0) {
-        char* last = LastChar(state.entryName);
-        int folder = last != 0 && IsPathSeparator(*last);
         const char* joined = !folder && IsPathSeparator(name[0]) ? name + 1 : name;
         if (IsPathSeparator(joined[0])) RefuseEntryName();
     }
