@@ -13,6 +13,7 @@ enum DialogItem : int {
     kItemClose = 2,
     kItemExplanation = 101,
     kItemOverwrite = 102,
+    kItemProgramNotice = 103,  // says which program runs after extraction; empty otherwise
     kItemHelp = 104,
     kItemFolderLabel = 105,
     kItemFolder = 106,

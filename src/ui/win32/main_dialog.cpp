@@ -80,7 +80,7 @@ INT_PTR OnInitDialog(HWND dialog) {
     SetDlgItemTextA(dialog, kItemExplanation, intro);
     char notice[kMessageBufferSize];                                                      // the program to run
     FormatProgramNotice(notice, sizeof notice);
-    SetDlgItemTextA(dialog, kItemEmpty, notice);
+    SetDlgItemTextA(dialog, kItemProgramNotice, notice);
     SetDialogTitle(dialog);                                                               // 6. 7.
     SendDlgItemMessageA(dialog, kItemFolder, EM_LIMITTEXT, kFolderFieldLimit, 0);         // 8.
     ResolveDefaultFolder();                                                               // 9.
