@@ -11,6 +11,7 @@
 #include "output/output.h"
 
 #include "failure/failure.h"
+#include "platform/system_rules.h"
 #include "resources/messages.h"
 #include "startup/sfx_state.h"
 #include "startup/text.h"
@@ -136,12 +137,6 @@ int IsParentComponent(const char* component, uint32_t length, int windowsRules) 
     return dots >= 2;
 }
 
-#ifdef _WIN32
-const int kWindowsRules = 1;
-#else
-const int kWindowsRules = 0;
-#endif
-
 }  // namespace
 
 // The archive decides the names under the destination, never where the
@@ -181,7 +176,7 @@ int NameLeavesFolder(const char* name, int windowsRules) {
     }
 }
 
-void CheckEntryNameSafe() { CheckEntryNameSafeFor(kWindowsRules); }
+void CheckEntryNameSafe() { CheckEntryNameSafeFor(kSystemWindowsNames); }
 
 // ---------------------------------------------------------------------------
 // The output path of a file entry.
