@@ -82,22 +82,5 @@ target_link_options(${KVSFX_STUB_NAME} PRIVATE
 target_link_libraries(${KVSFX_STUB_NAME} PRIVATE
   ${KVSFX_COMCTL_LIB} kernel32 user32 gdi32 shell32 advapi32 gcc)
 
-# kvsfx-make.exe: the builder for people on Windows, beside kvsfx32.exe
-# (its default stub); the x86_64 build serves the Wine tests. Fully static:
-# zlib from MinGW (libz-mingw-w64-dev; libdeflate does not exist for MinGW,
-# and KVSFX_NO_LIBDEFLATE makes the builder take zlib alone), libgcc and
-# libstdc++ linked in, so that it imports only from KERNEL32, ADVAPI32 (the
-# random bytes of encryption headers) and msvcrt.dll. -municode: its entry
-# point is wmain, for a command line in UTF-16.
-file(GLOB KVSFX_MAKE_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tools/make/*.cpp)
-find_library(KVSFX_MINGW_ZLIB NAMES libz.a)
-if(KVSFX_MAKE_SOURCES AND KVSFX_MINGW_ZLIB)
-  add_executable(kvsfx-make ${KVSFX_MAKE_SOURCES})
-  target_include_directories(kvsfx-make PRIVATE ${SRC} ${CMAKE_CURRENT_SOURCE_DIR}/tools/make)
-  target_compile_options(kvsfx-make PRIVATE ${KVSFX_WARNINGS} -O2 -municode)
-  target_compile_definitions(kvsfx-make PRIVATE KVSFX_NO_LIBDEFLATE=1)
-  target_link_libraries(kvsfx-make PRIVATE ${KVSFX_MINGW_ZLIB} advapi32)
-  target_link_options(kvsfx-make PRIVATE -municode -static -static-libgcc -static-libstdc++ -s)
-elseif(KVSFX_MAKE_SOURCES)
-  message(WARNING "kvsfx-make.exe left out: the static zlib of MinGW (libz-mingw-w64-dev) is missing")
-endif()
+# kvsfx-make.exe: the Windows build of the builder (tools/CMakeLists.txt).
+add_subdirectory(tools)

@@ -11,6 +11,7 @@
 #include "output/output.h"
 
 #include "failure/failure.h"
+#include "platform/system_rules.h"
 #include "resources/messages.h"
 #include "startup/sfx_state.h"
 #include "startup/startup.h"
@@ -149,12 +150,6 @@ int NamesItsFolder(const char* component, int windowsRules) {
     return 1;
 }
 
-#ifdef _WIN32
-const int kWindowsRules = 1;
-#else
-const int kWindowsRules = 0;
-#endif
-
 }  // namespace
 
 // The archive decides the names under the destination, never where the
@@ -196,7 +191,7 @@ int NameLeavesFolder(const char* name, int windowsRules) {
     }
 }
 
-void CheckEntryNameSafe() { CheckEntryNameSafeFor(kWindowsRules); }
+void CheckEntryNameSafe() { CheckEntryNameSafeFor(kSystemWindowsNames); }
 
 // ---------------------------------------------------------------------------
 // The output path of a file entry.

@@ -6,6 +6,7 @@
 #include <windows.h>
 // After windows.h: RtlGenRandom (SystemFunction036, ADVAPI32).
 #include <ntsecapi.h>
+#include <sys/utime.h>
 #else
 #include <dirent.h>
 #include <errno.h>
@@ -21,6 +22,8 @@
 #endif
 
 #include <algorithm>
+#include <new>
+#include <utility>
 
 #include "build_error.h"
 #include "names.h"
@@ -554,6 +557,35 @@ void DosDateTime(int64_t unixTime, uint16_t* date, uint16_t* time) {
     *time = (uint16_t)((parts.wHour << 11) | (parts.wMinute << 5) | (parts.wSecond / 2));
 }
 
+
+PathPresence LookAtUnfollowed(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return PathPresence::Missing;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathPresence::Link;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathPresence::Folder : PathPresence::File;
+}
+
+bool MakeOneFolder(const std::string& path) { return CreateDirectoryW(Wide(path).c_str(), nullptr) != 0; }
+
+void SetModifiedTime(const std::string& path, time_t when) {
+    struct _utimbuf times;
+    times.actime = when;
+    times.modtime = when;
+    _wutime(Wide(path).c_str(), &times);
+}
+
+void WriteOutput(const std::string& text) {
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode, written;
+    if (output != INVALID_HANDLE_VALUE && output != nullptr && GetConsoleMode(output, &mode)) {
+        fflush(stdout);
+        const std::wstring wide = Wide(text);
+        if (WriteConsoleW(output, wide.data(), (DWORD)wide.size(), &written, nullptr)) return;
+    }
+    fputs(text.c_str(), stdout);
+}
+
+
 #else
 
 // --- Linux -------------------------------------------------------------------
@@ -799,6 +831,64 @@ void DosDateTime(int64_t unixTime, uint16_t* date, uint16_t* time) {
     *time = (uint16_t)((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
 }
 
+
+PathPresence LookAtUnfollowed(const std::string& path) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0) return errno == ENOENT ? PathPresence::Missing : PathPresence::Other;
+    if (S_ISLNK(info.st_mode)) return PathPresence::Link;
+    if (S_ISDIR(info.st_mode)) return PathPresence::Folder;
+    return S_ISREG(info.st_mode) ? PathPresence::File : PathPresence::Other;
+}
+
+bool MakeOneFolder(const std::string& path) { return mkdir(path.c_str(), 0777) == 0; }
+
+void SetModifiedTime(const std::string& path, time_t when) {
+    struct timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = when;
+    times[0].tv_nsec = times[1].tv_nsec = 0;
+    utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+void WriteOutput(const std::string& text) { fputs(text.c_str(), stdout); }
+
+
+#endif
+
+#ifdef _WIN32
+const char kDefaultStubName[] = "kvsfx32.exe";
+const char kStubOptionHelp[] =
+    R"(  --stub FILE            The extracting program to put in front (kvsfx32.exe,
+                         or any kvsfx stub). Default: kvsfx32.exe lying
+                         beside kvsfx-make.exe.
+)";
+const bool kNamesIgnoreCase = true;
+bool IsDriveComponent(const std::string& part) { return part.size() == 2 && part[1] == ':'; }
+#else
+const char kDefaultStubName[] = "kvsfx";
+const char kStubOptionHelp[] =
+    R"(  --stub FILE            The extracting program to put in front (the Windows
+                         kvsfx32.exe, or any kvsfx stub). Default: the Linux
+                         stub kvsfx lying beside kvsfx-make.
+)";
+const bool kNamesIgnoreCase = false;
+bool IsDriveComponent(const std::string&) { return false; }
 #endif
 
 }  // namespace kvmake
+
+#ifdef _WIN32
+// The wide entry point (linked with -municode): argv in UTF-16, so that no
+// character of a name is lost to the ANSI code page.
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> words;
+    try {
+        for (int i = 0; i < argc; i++) words.push_back(kvmake::Utf8FromWide(argv[i]));
+    } catch (const std::bad_alloc&) {
+        kvmake::ShowMessage("not enough memory");
+        return kvmake::kExitRefused;
+    }
+    return kvmake::RunBuilder(std::move(words));
+}
+#else
+int main(int argc, char** argv) { return kvmake::RunBuilder(std::vector<std::string>(argv, argv + argc)); }
+#endif

@@ -11,6 +11,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <time.h>
 
 #include <string>
 #include <vector>
@@ -131,6 +132,24 @@ std::string Utf8FromWide(const wchar_t* text);
 // The folder that holds the running builder (where the default stub lies).
 std::string OwnFolder();
 
+// The stub taken when none is named, beside the builder (on Windows the
+// product itself, on Linux the terminal stub), and the help lines of --stub
+// that describe it.
+extern const char kDefaultStubName[];
+extern const char kStubOptionHelp[];
+
+// True where file names ignore case (Windows), false where they do not.
+extern const bool kNamesIgnoreCase;
+
+// True for a component of a full path that names a drive ("C:"), which only
+// Windows has.
+bool IsDriveComponent(const std::string& part);
+
+// The builder's work, given its command line in UTF-8 (main.cpp). The
+// system's entry point, here in the host layer, converts the command line and
+// hands it over.
+int RunBuilder(std::vector<std::string> words);
+
 // The folder part of a path ("." when it has none; on Windows "C:." for
 // "C:name") and its last component. Windows also separates with '\'.
 std::string FolderOf(const std::string& path);
@@ -163,6 +182,19 @@ bool FileIdentity(const std::string& path, FileId* identity);
 // The identities of the folder that holds path and of every folder above
 // it, up to the root (on Linux as the system climbs them, links resolved).
 std::vector<FileId> FoldersAbove(const std::string& path);
+
+// What a path names, symbolic links (and Windows junctions) not followed.
+enum class PathPresence { Missing, Link, File, Folder, Other };
+PathPresence LookAtUnfollowed(const std::string& path);
+// Creates one folder; false when it could not be made (its parent missing,
+// or something already there).
+bool MakeOneFolder(const std::string& path);
+// Sets a file's access and modification times, a link not followed.
+void SetModifiedTime(const std::string& path, time_t when);
+
+// Writes text to standard output; a Windows console gets it in UTF-16, so
+// that names keep their accents whatever its code page.
+void WriteOutput(const std::string& text);
 
 // Refuses a file that cannot be opened for reading.
 void CheckReadable(const std::string& path);

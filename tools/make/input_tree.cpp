@@ -77,10 +77,8 @@ std::string InputBaseName(const std::string& input) {
         start = end + 1;
     }
     bool root = parts.empty();
-#ifdef _WIN32
-    // The first part of a full path is its drive ("C:").
-    root = root || (parts.size() == 1 && parts[0].size() == 2 && parts[0][1] == ':');
-#endif
+    // On Windows the first part of a full path is its drive ("C:").
+    root = root || (parts.size() == 1 && IsDriveComponent(parts[0]));
     if (root) Refuse("the root folder cannot be an input; name the folders inside it");
     return parts.back();
 }

@@ -23,66 +23,11 @@
 #include "zip_crypto.h"
 #include "zip_records.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#include <sys/utime.h>
-#else
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-#endif
 
 namespace kvmake {
 
 namespace {
 
-// ---------------------------------------------------------------------------
-// This machine's files, symbolic links not followed.
-
-enum class Presence { Missing, Link, File, Folder, Other };
-
-#ifdef _WIN32
-std::wstring WidePath(const std::string& path) {
-    const int length = MultiByteToWideChar(CP_UTF8, 0, path.data(), (int)path.size(), nullptr, 0);
-    std::wstring wide((size_t)length, L'\0');
-    if (length > 0) MultiByteToWideChar(CP_UTF8, 0, path.data(), (int)path.size(), &wide[0], length);
-    return wide;
-}
-
-Presence LookAt(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return Presence::Missing;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return Presence::Link;
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? Presence::Folder : Presence::File;
-}
-
-bool MakeOneFolder(const std::string& path) { return CreateDirectoryW(WidePath(path).c_str(), nullptr) != 0; }
-
-void SetModified(const std::string& path, time_t when) {
-    struct _utimbuf times;
-    times.actime = when;
-    times.modtime = when;
-    _wutime(WidePath(path).c_str(), &times);
-}
-#else
-Presence LookAt(const std::string& path) {
-    struct stat info;
-    if (lstat(path.c_str(), &info) != 0) return errno == ENOENT ? Presence::Missing : Presence::Other;
-    if (S_ISLNK(info.st_mode)) return Presence::Link;
-    if (S_ISDIR(info.st_mode)) return Presence::Folder;
-    return S_ISREG(info.st_mode) ? Presence::File : Presence::Other;
-}
-
-bool MakeOneFolder(const std::string& path) { return mkdir(path.c_str(), 0777) == 0; }
-
-void SetModified(const std::string& path, time_t when) {
-    struct timespec times[2];
-    times[0].tv_sec = times[1].tv_sec = when;
-    times[0].tv_nsec = times[1].tv_nsec = 0;
-    utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
-}
-#endif
 
 // The DOS date and time, local time as the program restores it; -1 when
 // they name no time.
@@ -117,16 +62,7 @@ void Print(const char* format, ...) {
         va_end(arguments);
         text.resize((size_t)length);
     }
-#ifdef _WIN32
-    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD mode, written;
-    if (output != INVALID_HANDLE_VALUE && output != nullptr && GetConsoleMode(output, &mode)) {
-        fflush(stdout);
-        const std::wstring wide = WidePath(text);
-        if (WriteConsoleW(output, wide.data(), (DWORD)wide.size(), &written, nullptr)) return;
-    }
-#endif
-    fputs(text.c_str(), stdout);
+    WriteOutput(text);
 }
 
 // ---------------------------------------------------------------------------
@@ -266,19 +202,19 @@ void PreparePlace(const std::string& destination, const std::vector<std::string>
     for (size_t i = 0; i < parts.size(); i++) {
         path = JoinPath(path, parts[i]);
         const bool last = i + 1 == parts.size();
-        const Presence presence = LookAt(path);
-        if (presence == Presence::Link)
+        const PathPresence presence = LookAtUnfollowed(path);
+        if (presence == PathPresence::Link)
             Refuse(Quoted(path) + " is a symbolic link; nothing is extracted through one");
         if (last && !folderEntry) {
-            if (presence == Presence::Folder || presence == Presence::Other)
+            if (presence == PathPresence::Folder || presence == PathPresence::Other)
                 Refuse(Quoted(path) + " already exists and is not a file");
-            if (presence == Presence::File && !overwrite)
+            if (presence == PathPresence::File && !overwrite)
                 Refuse(Quoted(path) + " already exists; --overwrite replaces it");
             return;
         }
-        if (presence == Presence::File || presence == Presence::Other)
+        if (presence == PathPresence::File || presence == PathPresence::Other)
             Refuse(Quoted(path) + " is in the way of a folder the archive needs");
-        if (presence == Presence::Missing && create && !MakeOneFolder(path) && LookAt(path) != Presence::Folder)
+        if (presence == PathPresence::Missing && create && !MakeOneFolder(path) && LookAtUnfollowed(path) != PathPresence::Folder)
             Refuse("cannot create the folder " + Quoted(path));
     }
 }
@@ -373,7 +309,7 @@ int ExtractSelfExtractor(const std::string& path, const std::string& destination
         }
         out.commit(false);
         const time_t when = FromDosTime(entry.modDate, entry.modTime);
-        if (when != (time_t)-1) SetModified(target, when);
+        if (when != (time_t)-1) SetModifiedTime(target, when);
         files++;
     }
     Print("%s: %zu files extracted into %s\n", path.c_str(), files, destination.c_str());

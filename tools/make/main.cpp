@@ -31,14 +31,6 @@ namespace {
 
 const size_t kMaxPassword = 254;  // the longest password the program's dialog takes
 
-// The stub taken when none is named, beside the builder: on Windows the
-// product itself, on Linux the terminal stub.
-#ifdef _WIN32
-const char kDefaultStubName[] = "kvsfx32.exe";
-#else
-const char kDefaultStubName[] = "kvsfx";
-#endif
-
 std::string ToAnsi(const std::string& text, const std::string& what) {
     std::string ansi;
     if (!Utf8ToAnsi(text, &ansi)) Refuse("the " + what + " has characters that Windows-1252 cannot hold");
@@ -265,15 +257,14 @@ void CopyPiece(OutputFile& from, uint64_t start, uint64_t end, OutputFile& to) {
 void NoteSpannedSet(const Options& options, const std::string& programName, size_t disks) {
     // At start-up the program opens itself again under NAME.EXE.
     const std::string expected = VolumeFileName(programName, true);
-#ifdef _WIN32
-    if (AnsiUpper(programName) != AnsiUpper(expected))
-        ShowMessage("note: the program looks for itself as " + expected + " when it starts; name the output " +
-                    expected);
-#else
-    if (programName != expected)
-        ShowMessage("note: the program looks for itself as " + expected +
-                    " when it starts; where names are case-sensitive (Linux), name the output " + expected);
-#endif
+    if (kNamesIgnoreCase ? AnsiUpper(programName) != AnsiUpper(expected) : programName != expected) {
+        if (kNamesIgnoreCase)
+            ShowMessage("note: the program looks for itself as " + expected + " when it starts; name the output " +
+                        expected);
+        else
+            ShowMessage("note: the program looks for itself as " + expected +
+                        " when it starts; where names are case-sensitive (Linux), name the output " + expected);
+    }
     const std::string stale = JoinPath(FolderOf(options.output), "disk" + std::to_string(disks + 1));
     if (IsFolder(stale))
         ShowMessage("note: " + stale + " is left from an earlier set; this set has " + std::to_string(disks) +
@@ -400,12 +391,7 @@ int Inspect(const Options& options) {
     }
 }
 
-}  // namespace kvmake
-
-namespace {
-
-int Run(std::vector<std::string> words) {
-    using namespace kvmake;
+int RunBuilder(std::vector<std::string> words) {
     try {
         std::vector<char*> argv;
         for (std::string& word : words) argv.push_back(&word[0]);
@@ -426,21 +412,4 @@ int Run(std::vector<std::string> words) {
     }
 }
 
-}  // namespace
-
-#ifdef _WIN32
-// The wide entry point (linked with -municode): argv in UTF-16, so that no
-// character of a name is lost to the ANSI code page.
-int wmain(int argc, wchar_t** argv) {
-    std::vector<std::string> words;
-    try {
-        for (int i = 0; i < argc; i++) words.push_back(kvmake::Utf8FromWide(argv[i]));
-    } catch (const std::bad_alloc&) {
-        kvmake::ShowMessage("not enough memory");
-        return kvmake::kExitRefused;
-    }
-    return Run(std::move(words));
-}
-#else
-int main(int argc, char** argv) { return Run(std::vector<std::string>(argv, argv + argc)); }
-#endif
+}  // namespace kvmake

@@ -2,7 +2,10 @@
 
 #include <stdlib.h>
 
+#include <string>
+
 #include "build_error.h"
+#include "host_files.h"
 #include "spanned_set.h"
 
 namespace kvmake {
@@ -135,9 +138,11 @@ Options ParseOptions(int argc, char** argv) {
     return options;
 }
 
-// The --stub lines name the default of the system the builder runs on.
-const char* HelpText() {
-    return R"(Usage: kvsfx-make -o OUTPUT [options] INPUT...
+namespace {
+
+// The help, less the --stub lines, which name the default stub of the system
+// the builder runs on (host_files.h).
+const char kHelpFirstLines[] = R"(Usage: kvsfx-make -o OUTPUT [options] INPUT...
 
 Makes a self-extracting file: a program that shows a dialog, asks where to
 put the files it carries, and extracts them there.
@@ -153,19 +158,9 @@ stored in the Windows-1252 code page; a name with characters outside it
 
 Output:
   -o, --output FILE      Write the self-extracting file to FILE.
-)"
-#ifdef _WIN32
-R"(  --stub FILE            The extracting program to put in front (kvsfx32.exe,
-                         or any kvsfx stub). Default: kvsfx32.exe lying
-                         beside kvsfx-make.exe.
-)"
-#else
-R"(  --stub FILE            The extracting program to put in front (the Windows
-                         kvsfx32.exe, or any kvsfx stub). Default: the Linux
-                         stub kvsfx lying beside kvsfx-make.
-)"
-#endif
-R"(
+)";
+
+const char kHelpLastLines[] = R"(
 What the user sees:
   --dest FOLDER          Folder offered for the files; "." means the folder
                          the program is run from. Default: a temporary folder.
@@ -284,6 +279,12 @@ Exit status: 0 when the file was made; 1 when an input, the stub or the
 output was refused or could not be written (nothing is left behind); 2 for
 a mistake on the command line.
 )";
+
+}  // namespace
+
+const char* HelpText() {
+    static const std::string text = std::string(kHelpFirstLines) + kStubOptionHelp + kHelpLastLines;
+    return text.c_str();
 }
 
 }  // namespace kvmake
