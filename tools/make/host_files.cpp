@@ -875,20 +875,3 @@ bool IsDriveComponent(const std::string&) { return false; }
 #endif
 
 }  // namespace kvmake
-
-#ifdef _WIN32
-// The wide entry point (linked with -municode): argv in UTF-16, so that no
-// character of a name is lost to the ANSI code page.
-int wmain(int argc, wchar_t** argv) {
-    std::vector<std::string> words;
-    try {
-        for (int i = 0; i < argc; i++) words.push_back(kvmake::Utf8FromWide(argv[i]));
-    } catch (const std::bad_alloc&) {
-        kvmake::ShowMessage("not enough memory");
-        return kvmake::kExitRefused;
-    }
-    return kvmake::RunBuilder(std::move(words));
-}
-#else
-int main(int argc, char** argv) { return kvmake::RunBuilder(std::vector<std::string>(argv, argv + argc)); }
-#endif
