@@ -17,7 +17,7 @@
 #include "host_files.h"
 #include "input_tree.h"
 #include "input_zip.h"
-#include "inspect.h"
+#include "sfx_reader.h"
 #include "names.h"
 #include "options.h"
 #include "pe_image.h"

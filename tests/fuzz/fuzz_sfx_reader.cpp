@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "inspect.h"
+#include "sfx_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A copy of the exact size, so that reading past it shows.

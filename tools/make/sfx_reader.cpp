@@ -1,4 +1,4 @@
-#include "inspect.h"
+#include "sfx_reader.h"
 
 #include <stddef.h>
 #include <string.h>

@@ -8,8 +8,8 @@
 // against the bytes that are there, every name goes through the same rules
 // as the builder's (names.h), and a file that breaks any of them is reported
 // as damaged or refused, never followed.
-#ifndef KVSFX_MAKE_INSPECT_H
-#define KVSFX_MAKE_INSPECT_H
+#ifndef KVSFX_MAKE_READER_H
+#define KVSFX_MAKE_READER_H
 
 #include <stddef.h>
 #include <stdint.h>

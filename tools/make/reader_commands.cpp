@@ -15,7 +15,7 @@
 
 #include "build_error.h"
 #include "host_files.h"
-#include "inspect.h"
+#include "sfx_reader.h"
 #include "names.h"
 #include "spanned_set.h"
 #include "stub_image.h"
