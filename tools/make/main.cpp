@@ -381,13 +381,13 @@ int RunReaderCommand(const Options& options) {
     } catch (const BuildError& error) {
         fflush(stdout);
         ShowMessage(error.what());
-        return kInspectDamaged;
+        return kReaderDamaged;
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& error) {
         fflush(stdout);
         ShowMessage(std::string("internal error: ") + error.what());
-        return kInspectInternal;
+        return kReaderInternal;
     }
 }
 
