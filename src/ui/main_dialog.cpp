@@ -56,41 +56,41 @@ int UnzipCommand() {
 
     // 1, 2. Close becomes the default button for good; the fields are read.
     UnzipPressed();
-    // 3. No destination: message 17, and the dialog stays, in automatic mode too.
     if (state.destFolder[0] == 0) {
+        // 3. No destination: message 17, and the dialog stays, in automatic mode too.
         sfxPlatform.messageBox(state.mainDialog, MessageText(MSG_NO_FOLDER), programTitle, kBoxIconError | kBoxOk);
-        EnableUnzip();
-        return 0;
+    } else {
+        // 4, 5. A cancelled password prompt starts no run.
+        StatusLineShow("");
+        if (!PromptForPassword(state.mainDialog)) {
+            EnableUnzip();
+            return 1;
+        }
+        PrepareMeter();                // 6.
+        int result = RunExtraction();  // 7, 8.
+        StopProgressTimer();           // 9.
+        EndRunDisplay();               // 10. The status line comes back in place of the meter, empty.
+        StatusLineShow("");
+        if (result != 0) {
+            // 11. The error or question that ended the run was shown already.
+            StatusLineShow(MessageText(MSG_ABORTED));
+            CloseMainDialog();
+            return 1;
+        }
+        // 12, 13. The count: in the status line, and in a box unless in
+        // automatic mode, where the dialog closes by itself. The creator's
+        // program starts once the dialog has closed: no box stands in its
+        // way either.
+        char done[kMessageBufferSize];
+        FormatText(done, sizeof done, MessageText(MSG_DONE_COUNT), state.filesExtracted);
+        if (state.autoMode || state.programPending) {
+            StatusLineShow(done);
+            CloseMainDialog();
+            return 1;
+        }
+        StatusLineBehindBox(done);
+        sfxPlatform.messageBox(state.mainDialog, done, programTitle, kBoxOk);
     }
-    // 4, 5. A cancelled password prompt starts no run.
-    StatusLineShow("");
-    if (!PromptForPassword(state.mainDialog)) {
-        EnableUnzip();
-        return 1;
-    }
-    PrepareMeter();                 // 6.
-    int result = RunExtraction();   // 7, 8.
-    StopProgressTimer();            // 9.
-    EndRunDisplay();                // 10. The status line comes back in place of the meter, empty.
-    StatusLineShow("");
-    if (result != 0) {
-        // 11. The error or question that ended the run was shown already.
-        StatusLineShow(MessageText(MSG_ABORTED));
-        CloseMainDialog();
-        return 1;
-    }
-    // 12, 13. The count: in the status line, and in a box unless in automatic
-    // mode, where the dialog closes by itself. The creator's program starts
-    // once the dialog has closed: no box stands in its way either.
-    char done[kMessageBufferSize];
-    FormatText(done, sizeof done, MessageText(MSG_DONE_COUNT), state.filesExtracted);
-    if (state.autoMode || state.programPending) {
-        StatusLineShow(done);
-        CloseMainDialog();
-        return 1;
-    }
-    StatusLineBehindBox(done);
-    sfxPlatform.messageBox(state.mainDialog, done, programTitle, kBoxOk);
     EnableUnzip();  // 14.
     return 0;
 }
