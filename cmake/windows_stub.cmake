@@ -45,8 +45,13 @@ add_custom_command(OUTPUT ${KVSFX_COMCTL_LIB}
   COMMENT "Import library for COMCTL32 ordinal 17")
 add_custom_target(kvsfx_comctl_ordinal DEPENDS ${KVSFX_COMCTL_LIB})
 
-# The manifest names the build's architecture.
-configure_file(${SRC}/platform/win32/kvsfx.manifest.in ${CMAKE_CURRENT_BINARY_DIR}/kvsfx.manifest @ONLY)
+# The manifest names the build's architecture. Its line breaks and
+# indentation go: the loader does not need them, the download does not
+# want them.
+configure_file(${SRC}/platform/win32/kvsfx.manifest.in ${CMAKE_CURRENT_BINARY_DIR}/kvsfx.manifest.xml @ONLY)
+file(READ ${CMAKE_CURRENT_BINARY_DIR}/kvsfx.manifest.xml KVSFX_MANIFEST_TEXT)
+string(REGEX REPLACE "\n *" "" KVSFX_MANIFEST_TEXT "${KVSFX_MANIFEST_TEXT}")
+file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/kvsfx.manifest CONTENT "${KVSFX_MANIFEST_TEXT}" @ONLY)
 
 # The version information, with room for the texts the builder writes.
 set(KVSFX_VERSION_INFO ${CMAKE_CURRENT_BINARY_DIR}/kvsfx_version.bin)

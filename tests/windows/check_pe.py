@@ -8,7 +8,7 @@ GUI subsystem and the system versions it asks for (4.0 for PE32, so that
 Windows 95 and NT 4 load it; 5.2 for PE32+), no link time, a correct header
 checksum, the terminal-server, NX and relocation flags, imports from the
 system DLLs every one of those Windows has only (no C runtime DLL; COMCTL32
-by ordinal 17 alone), resources made of one icon group of six images, a
+by ordinal 17 alone), resources made of one icon group of four images, a
 manifest that asks for common controls 6.0.0.0 for the file's architecture,
 names Vista to 11 and declares DPI awareness, and the version information
 with room for the builder's texts (no string tables, no dialogs), none of
@@ -242,13 +242,13 @@ def check(path, wide, problems):
         fail('%d icon groups, expected 1' % len(groups))
     else:
         count = struct.unpack_from('<H', groups[0][1], 4)[0]
-        if count != 6 or len(kinds.get(RT_ICON, [])) != 6:
-            fail('icon group of %d images, %d icon resources; expected 6' % (count, len(kinds.get(RT_ICON, []))))
-        # The two sizes Windows shows, 16 and 32 pixels, each in 16 colours,
-        # 256 colours and 32 bits.
-        shapes = sorted(struct.unpack_from('<BBxxxxHxxxxxx', groups[0][1], 6 + 14 * i) for i in range(min(count, 6)))
-        if shapes != [(16, 16, 4), (16, 16, 8), (16, 16, 32), (32, 32, 4), (32, 32, 8), (32, 32, 32)]:
-            fail('icon images of sizes and depths %s; expected 16 and 32 pixels at 4, 8 and 32 bits' % shapes)
+        if count != 4 or len(kinds.get(RT_ICON, [])) != 4:
+            fail('icon group of %d images, %d icon resources; expected 4' % (count, len(kinds.get(RT_ICON, []))))
+        # The two sizes Windows shows, 16 and 32 pixels, each in 16 colours
+        # (what Windows 95 and NT 4 show) and 32 bits.
+        shapes = sorted(struct.unpack_from('<BBxxxxHxxxxxx', groups[0][1], 6 + 14 * i) for i in range(min(count, 4)))
+        if shapes != [(16, 16, 4), (16, 16, 32), (32, 32, 4), (32, 32, 32)]:
+            fail('icon images of sizes and depths %s; expected 16 and 32 pixels at 4 and 32 bits' % shapes)
     manifests = kinds.get(RT_MANIFEST, [])
     if len(manifests) != 1 or manifests[0][0] != 1:
         fail('expected one manifest with id 1')
