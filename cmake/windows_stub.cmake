@@ -20,6 +20,11 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   set(KVSFX_CPU_FLAGS -march=i486)
   # Windows 95 and NT 4 load nothing newer than 4.0.
   set(KVSFX_SYSTEM_VERSION 4 0)
+  # An .exe is loaded at its preferred base by every Windows before Vista,
+  # and by the later ones too when it carries no relocations: the product
+  # leaves out their 2.5 KB, and with them the randomised base that 32-bit
+  # Windows would give it (8 bits of it).
+  set(KVSFX_RELOCATION_FLAGS -Wl,--disable-dynamicbase -Wl,--disable-reloc-section)
 else()
   set(KVSFX_MANIFEST_ARCH amd64)
   set(KVSFX_ENTRY_SYMBOL SfxEntry)
@@ -28,6 +33,7 @@ else()
   set(KVSFX_CPU_FLAGS "")
   # The first 64-bit Windows, XP x64 and Server 2003, are 5.2.
   set(KVSFX_SYSTEM_VERSION 5 2)
+  set(KVSFX_RELOCATION_FLAGS -Wl,--dynamicbase)
 endif()
 
 list(GET KVSFX_SYSTEM_VERSION 0 KVSFX_SYSTEM_MAJOR)
@@ -61,12 +67,22 @@ add_custom_command(OUTPUT ${KVSFX_VERSION_INFO}
   COMMENT "Version information of the stub")
 add_custom_target(kvsfx_version_info DEPENDS ${KVSFX_VERSION_INFO})
 
-set(KVSFX_SIZE_FLAGS -Os -ffunction-sections -fno-stack-protector -fno-ident
+# The stub is built for size, as one unit (link-time optimisation at -Oz:
+# functions called once are merged into their caller, arguments that never
+# vary are dropped). Three kinds of files stay out of that unit, each
+# compiled on its own with its own level, so that the link cannot change
+# it: the files every output byte passes through (KVSFX_SPEED_SOURCES, -O2),
+# the inflater (-Os: -Oz would trade its speed for a hundred bytes), and the
+# C library functions the stub provides, which the compiler calls on its
+# own and which must neither vanish from the unit nor be compiled into
+# calls to themselves.
+set(KVSFX_SIZE_FLAGS -Oz -ffunction-sections -fno-stack-protector -fno-ident
   -fno-unwind-tables -fno-asynchronous-unwind-tables ${KVSFX_CPU_FLAGS})
-# The C library functions the stub provides must not be compiled into calls
-# to themselves.
+set_property(TARGET kvsfx_core PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
+file(GLOB KVSFX_INFLATER_SOURCES ${SRC}/codec/inflate*.cpp)
+set_source_files_properties(${KVSFX_INFLATER_SOURCES} PROPERTIES COMPILE_OPTIONS "-Os;-fno-lto")
 set_source_files_properties(${SRC}/platform/win32/runtime.cpp PROPERTIES
-  COMPILE_OPTIONS -fno-tree-loop-distribute-patterns)
+  COMPILE_OPTIONS "-fno-tree-loop-distribute-patterns;-fno-lto")
 
 add_executable(${KVSFX_STUB_NAME} WIN32 ${KVSFX_ENTRY_SOURCE} ${SRC}/platform/win32/stub.rc)
 add_dependencies(${KVSFX_STUB_NAME} kvsfx_comctl_ordinal kvsfx_version_info)
@@ -76,12 +92,16 @@ target_include_directories(${KVSFX_STUB_NAME} PRIVATE ${SRC}/platform/win32 ${CM
 target_compile_options(${KVSFX_STUB_NAME} PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:${KVSFX_WARNINGS} ${KVSFX_STUB_FLAGS} ${KVSFX_SIZE_FLAGS}>)
 target_compile_options(kvsfx_core PRIVATE ${KVSFX_SIZE_FLAGS})
-set_source_files_properties(${KVSFX_SPEED_SOURCES} PROPERTIES COMPILE_OPTIONS -O2)
+set_source_files_properties(${KVSFX_SPEED_SOURCES} PROPERTIES COMPILE_OPTIONS "-O2;-fno-lto")
+set_property(TARGET ${KVSFX_STUB_NAME} PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
 target_link_libraries(${KVSFX_STUB_NAME} PRIVATE kvsfx_core)
+set_property(TARGET ${KVSFX_STUB_NAME} APPEND PROPERTY LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/windows_stub.ld)
 # No link time in the headers, so that the same source gives the same bytes.
+# -Oz: the level of the link-time unit.
 target_link_options(${KVSFX_STUB_NAME} PRIVATE
-  -nostdlib -nostartfiles -Wl,-e,${KVSFX_ENTRY_SYMBOL}
-  -s -Wl,--gc-sections -Wl,--nxcompat -Wl,--dynamicbase -Wl,--tsaware -Wl,--no-insert-timestamp
+  -Oz -nostdlib -nostartfiles -Wl,-e,${KVSFX_ENTRY_SYMBOL}
+  -Wl,-T,${CMAKE_CURRENT_SOURCE_DIR}/cmake/windows_stub.ld -Wl,--orphan-handling=error
+  -s -Wl,--gc-sections -Wl,--nxcompat ${KVSFX_RELOCATION_FLAGS} -Wl,--tsaware -Wl,--no-insert-timestamp
   -Wl,--major-os-version,${KVSFX_SYSTEM_MAJOR},--minor-os-version,${KVSFX_SYSTEM_MINOR}
   -Wl,--major-subsystem-version,${KVSFX_SYSTEM_MAJOR},--minor-subsystem-version,${KVSFX_SYSTEM_MINOR})
 target_link_libraries(${KVSFX_STUB_NAME} PRIVATE

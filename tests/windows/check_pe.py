@@ -6,7 +6,8 @@
 For each file: the machine and optional-header magic of its architecture, a
 GUI subsystem and the system versions it asks for (4.0 for PE32, so that
 Windows 95 and NT 4 load it; 5.2 for PE32+), no link time, a correct header
-checksum, the terminal-server, NX and relocation flags, imports from the
+checksum, the terminal-server and NX flags, relocations (none in the PE32
+product, kept with a randomised base in the PE32+ stub), imports from the
 system DLLs every one of those Windows has only (no C runtime DLL; COMCTL32
 by ordinal 17 alone), resources made of one icon group of four images, a
 manifest that asks for common controls 6.0.0.0 for the file's architecture,
@@ -30,6 +31,8 @@ RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6,
 PE32_LIMIT = 64 * 1024
 # DllCharacteristics: relocatable, NX compatible, terminal-server aware.
 DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE = 0x40, 0x100, 0x8000
+# File header Characteristics: the image holds no base relocations.
+RELOCS_STRIPPED = 0x1
 SUPPORTED_OS = ['e2011457-1546-43c5-a5fe-008deee3d3f0',   # Vista
                 '35138b9a-5d96-4fbd-8e2d-a2440225f93a',   # 7
                 '4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38',   # 8
@@ -54,7 +57,8 @@ class PeFile:
         self.nt = struct.unpack_from('<I', data, 0x3C)[0]
         if data[self.nt:self.nt + 4] != b'PE\0\0':
             raise ValueError('no PE signature')
-        (self.machine, sections, _, _, _, optional_size, _) = struct.unpack_from('<HHIIIHH', data, self.nt + 4)
+        (self.machine, sections, _, _, _, optional_size, self.characteristics) = struct.unpack_from(
+            '<HHIIIHH', data, self.nt + 4)
         self.optional = self.nt + 24
         self.timestamp = struct.unpack_from('<I', data, self.nt + 8)[0]
         self.magic = struct.unpack_from('<H', data, self.optional)[0]
@@ -211,9 +215,16 @@ def check(path, wide, problems):
              (pe.subsystem_version + pe.os_version + version))
     if pe.timestamp != 0:
         fail('holds a link time (%#x): two builds of the same source would differ' % pe.timestamp)
-    wanted = DYNAMIC_BASE | NX_COMPAT | TERMINAL_SERVER_AWARE
+    # The PE32 product carries no relocations and is loaded at its preferred
+    # base; the PE32+ stub keeps them and a randomised base.
+    wanted = NX_COMPAT | TERMINAL_SERVER_AWARE | (DYNAMIC_BASE if wide else 0)
     if pe.dll_characteristics & wanted != wanted:
         fail('DllCharacteristics %#x lack %#x' % (pe.dll_characteristics, wanted & ~pe.dll_characteristics))
+    relocations_stripped = bool(pe.characteristics & RELOCS_STRIPPED)
+    if wide == relocations_stripped or (not wide and pe.dll_characteristics & DYNAMIC_BASE):
+        fail('relocations %s, DllCharacteristics %#x; expected %s' %
+             ('stripped' if relocations_stripped else 'kept', pe.dll_characteristics,
+              'relocations and a randomised base' if wide else 'no relocations and a fixed base'))
     field = pe.optional + 64
     if pe.checksum != pe_checksum(data, field):
         fail('header checksum %#x, the file sums to %#x' % (pe.checksum, pe_checksum(data, field)))
