@@ -14,7 +14,7 @@ manifest that asks for common controls 6.0.0.0 for the file's architecture,
 names Vista to 11 and declares DPI awareness, and the version information
 with room for the builder's texts (no string tables, no dialogs), none of
 the six ZIP signatures anywhere in the image, and for the PE32 product a
-size of at most 64 KiB and code a 486 runs: its disassembly (objdump from
+size of at most 48 KiB and code a 486 runs: its disassembly (objdump from
 binutils-mingw-w64) holds no instruction of a later processor (CMOV, MMX,
 SSE and their kin).
 """
@@ -28,7 +28,7 @@ import sys
 ALLOWED_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'shell32.dll', 'advapi32.dll', 'comctl32.dll'}
 ZIP_SIGNATURES = [b'PK\x03\x04', b'PK\x01\x02', b'PK\x05\x06', b'PK\x05\x05', b'PK\x07\x08', b'PK00']
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
-PE32_LIMIT = 64 * 1024
+PE32_LIMIT = 48 * 1024
 # DllCharacteristics: relocatable, NX compatible, terminal-server aware.
 DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE = 0x40, 0x100, 0x8000
 # File header Characteristics: the image holds no base relocations.
@@ -256,10 +256,12 @@ def check(path, wide, problems):
         if count != 4 or len(kinds.get(RT_ICON, [])) != 4:
             fail('icon group of %d images, %d icon resources; expected 4' % (count, len(kinds.get(RT_ICON, []))))
         # The two sizes Windows shows, 16 and 32 pixels, each in 16 colours
-        # (what Windows 95 and NT 4 show) and 32 bits.
+        # (what Windows 95 and NT 4 show), and for more colours the small
+        # one in 32 bits, the large one in 256 colours.
         shapes = sorted(struct.unpack_from('<BBxxxxHxxxxxx', groups[0][1], 6 + 14 * i) for i in range(min(count, 4)))
-        if shapes != [(16, 16, 4), (16, 16, 32), (32, 32, 4), (32, 32, 32)]:
-            fail('icon images of sizes and depths %s; expected 16 and 32 pixels at 4 and 32 bits' % shapes)
+        if shapes != [(16, 16, 4), (16, 16, 32), (32, 32, 4), (32, 32, 8)]:
+            fail('icon images of sizes and depths %s; expected 16 pixels at 4 and 32 bits, 32 pixels at 4 and 8'
+                 % shapes)
     manifests = kinds.get(RT_MANIFEST, [])
     if len(manifests) != 1 or manifests[0][0] != 1:
         fail('expected one manifest with id 1')
