@@ -70,16 +70,17 @@ add_custom_command(OUTPUT ${KVSFX_VERSION_INFO}
 add_custom_target(kvsfx_version_info DEPENDS ${KVSFX_VERSION_INFO})
 
 # The stub is built for size, as one unit (link-time optimisation at -Oz:
-# functions called once are merged into their caller, arguments that never
-# vary are dropped). Three kinds of files stay out of that unit, each
-# compiled on its own with its own level, so that the link cannot change
-# it: the files every output byte passes through (KVSFX_SPEED_SOURCES, -O2),
-# the inflater (-Os: -Oz would trade its speed for a hundred bytes), and the
-# C library functions the stub provides, which the compiler calls on its
-# own and which must neither vanish from the unit nor be compiled into
-# calls to themselves. In the unit a function called once stays a function
-# of its own: merged into its caller it costs more bytes than the call,
-# for the registers the caller must then save (600 bytes in all).
+# arguments that never vary are dropped, code that no caller reaches goes,
+# small functions of other files are inlined). Three kinds of files stay
+# out of that unit, each compiled on its own with its own level, so that
+# the link cannot change it: the files every output byte passes through
+# (KVSFX_SPEED_SOURCES, -O2), the inflater (-Os: -Oz would trade its speed
+# for a hundred bytes), and the C library functions the stub provides,
+# which the compiler calls on its own and which must neither vanish from
+# the unit nor be compiled into calls to themselves. In the unit a function
+# called once stays a function of its own: merged into its caller it costs
+# more bytes than the call, for the registers the caller must then save
+# (600 bytes in all).
 set(KVSFX_SIZE_FLAGS -Oz -fno-inline-functions-called-once -ffunction-sections -fno-stack-protector -fno-ident
   -fno-unwind-tables -fno-asynchronous-unwind-tables ${KVSFX_CPU_FLAGS})
 set_property(TARGET kvsfx_core PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
@@ -112,6 +113,12 @@ target_link_options(${KVSFX_STUB_NAME} PRIVATE
   -Wl,--major-subsystem-version,${KVSFX_SYSTEM_MAJOR},--minor-subsystem-version,${KVSFX_SYSTEM_MINOR})
 target_link_libraries(${KVSFX_STUB_NAME} PRIVATE
   ${KVSFX_COMCTL_LIB} kernel32 user32 gdi32 shell32 advapi32 gcc)
+# The zero-filled variables end the data section (cmake/windows_stub.ld):
+# their zeros leave the file.
+add_custom_command(TARGET ${KVSFX_STUB_NAME} POST_BUILD
+  COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/tools/trim_section_zeros.py
+    $<TARGET_FILE:${KVSFX_STUB_NAME}> .idata
+  VERBATIM)
 
 # kvsfx-make.exe: the Windows build of the builder (tools/CMakeLists.txt).
 add_subdirectory(tools)
