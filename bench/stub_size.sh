@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Size of the product, the PE32 stub: every user downloads it with every
 # self-extracting file. Prints stub_kib_win32 (KiB, one decimal; the target
-# is at most 64, the aim 48).
+# is at most 48).
 #
 # usage: bench/stub_size.sh WIN32_BUILD_FOLDER   (holding kvsfx32.exe)
 set -euo pipefail

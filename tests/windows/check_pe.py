@@ -6,14 +6,15 @@
 For each file: the machine and optional-header magic of its architecture, a
 GUI subsystem and the system versions it asks for (4.0 for PE32, so that
 Windows 95 and NT 4 load it; 5.2 for PE32+), no link time, a correct header
-checksum, the terminal-server, NX and relocation flags, imports from the
+checksum, the terminal-server and NX flags, relocations (none in the PE32
+product, kept with a randomised base in the PE32+ stub), imports from the
 system DLLs every one of those Windows has only (no C runtime DLL; COMCTL32
-by ordinal 17 alone), resources made of one icon group of six images, a
+by ordinal 17 alone), resources made of one icon group of four images, a
 manifest that asks for common controls 6.0.0.0 for the file's architecture,
 names Vista to 11 and declares DPI awareness, and the version information
 with room for the builder's texts (no string tables, no dialogs), none of
 the six ZIP signatures anywhere in the image, and for the PE32 product a
-size of at most 64 KiB and code a 486 runs: its disassembly (objdump from
+size of at most 48 KiB and code a 486 runs: its disassembly (objdump from
 binutils-mingw-w64) holds no instruction of a later processor (CMOV, MMX,
 SSE and their kin).
 """
@@ -27,9 +28,11 @@ import sys
 ALLOWED_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'shell32.dll', 'advapi32.dll', 'comctl32.dll'}
 ZIP_SIGNATURES = [b'PK\x03\x04', b'PK\x01\x02', b'PK\x05\x06', b'PK\x05\x05', b'PK\x07\x08', b'PK00']
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
-PE32_LIMIT = 64 * 1024
+PE32_LIMIT = 48 * 1024
 # DllCharacteristics: relocatable, NX compatible, terminal-server aware.
 DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE = 0x40, 0x100, 0x8000
+# File header Characteristics: the image holds no base relocations.
+RELOCS_STRIPPED = 0x1
 SUPPORTED_OS = ['e2011457-1546-43c5-a5fe-008deee3d3f0',   # Vista
                 '35138b9a-5d96-4fbd-8e2d-a2440225f93a',   # 7
                 '4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38',   # 8
@@ -54,7 +57,8 @@ class PeFile:
         self.nt = struct.unpack_from('<I', data, 0x3C)[0]
         if data[self.nt:self.nt + 4] != b'PE\0\0':
             raise ValueError('no PE signature')
-        (self.machine, sections, _, _, _, optional_size, _) = struct.unpack_from('<HHIIIHH', data, self.nt + 4)
+        (self.machine, sections, _, _, _, optional_size, self.characteristics) = struct.unpack_from(
+            '<HHIIIHH', data, self.nt + 4)
         self.optional = self.nt + 24
         self.timestamp = struct.unpack_from('<I', data, self.nt + 8)[0]
         self.magic = struct.unpack_from('<H', data, self.optional)[0]
@@ -211,9 +215,16 @@ def check(path, wide, problems):
              (pe.subsystem_version + pe.os_version + version))
     if pe.timestamp != 0:
         fail('holds a link time (%#x): two builds of the same source would differ' % pe.timestamp)
-    wanted = DYNAMIC_BASE | NX_COMPAT | TERMINAL_SERVER_AWARE
+    # The PE32 product carries no relocations and is loaded at its preferred
+    # base; the PE32+ stub keeps them and a randomised base.
+    wanted = NX_COMPAT | TERMINAL_SERVER_AWARE | (DYNAMIC_BASE if wide else 0)
     if pe.dll_characteristics & wanted != wanted:
         fail('DllCharacteristics %#x lack %#x' % (pe.dll_characteristics, wanted & ~pe.dll_characteristics))
+    relocations_stripped = bool(pe.characteristics & RELOCS_STRIPPED)
+    if wide == relocations_stripped or (not wide and pe.dll_characteristics & DYNAMIC_BASE):
+        fail('relocations %s, DllCharacteristics %#x; expected %s' %
+             ('stripped' if relocations_stripped else 'kept', pe.dll_characteristics,
+              'relocations and a randomised base' if wide else 'no relocations and a fixed base'))
     field = pe.optional + 64
     if pe.checksum != pe_checksum(data, field):
         fail('header checksum %#x, the file sums to %#x' % (pe.checksum, pe_checksum(data, field)))
@@ -242,13 +253,15 @@ def check(path, wide, problems):
         fail('%d icon groups, expected 1' % len(groups))
     else:
         count = struct.unpack_from('<H', groups[0][1], 4)[0]
-        if count != 6 or len(kinds.get(RT_ICON, [])) != 6:
-            fail('icon group of %d images, %d icon resources; expected 6' % (count, len(kinds.get(RT_ICON, []))))
-        # The two sizes Windows shows, 16 and 32 pixels, each in 16 colours,
-        # 256 colours and 32 bits.
-        shapes = sorted(struct.unpack_from('<BBxxxxHxxxxxx', groups[0][1], 6 + 14 * i) for i in range(min(count, 6)))
-        if shapes != [(16, 16, 4), (16, 16, 8), (16, 16, 32), (32, 32, 4), (32, 32, 8), (32, 32, 32)]:
-            fail('icon images of sizes and depths %s; expected 16 and 32 pixels at 4, 8 and 32 bits' % shapes)
+        if count != 4 or len(kinds.get(RT_ICON, [])) != 4:
+            fail('icon group of %d images, %d icon resources; expected 4' % (count, len(kinds.get(RT_ICON, []))))
+        # The two sizes Windows shows, 16 and 32 pixels, each in 16 colours
+        # (what Windows 95 and NT 4 show), and for more colours the small
+        # one in 32 bits, the large one in 256 colours.
+        shapes = sorted(struct.unpack_from('<BBxxxxHxxxxxx', groups[0][1], 6 + 14 * i) for i in range(min(count, 4)))
+        if shapes != [(16, 16, 4), (16, 16, 32), (32, 32, 4), (32, 32, 8)]:
+            fail('icon images of sizes and depths %s; expected 16 pixels at 4 and 32 bits, 32 pixels at 4 and 8'
+                 % shapes)
     manifests = kinds.get(RT_MANIFEST, [])
     if len(manifests) != 1 or manifests[0][0] != 1:
         fail('expected one manifest with id 1')

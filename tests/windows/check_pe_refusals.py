@@ -5,7 +5,9 @@
 
 Copies of the stub, each spoilt in one way, must each be refused with the
 reason named: a CMOV instruction in the code, an import from the C runtime
-DLL, a link time, the terminal-server flag cleared, a stale header checksum.
+DLL, a link time, the terminal-server flag cleared, a randomised base asked
+for without relocations, a stale header checksum, bytes beyond the size the
+product is held to.
 The stub itself must pass.
 """
 import os
@@ -42,6 +44,16 @@ def spoil_flags(data):
     struct.pack_into('<H', data, at, struct.unpack_from('<H', data, at)[0] & ~0x8000)
 
 
+def spoil_base(data):
+    nt = struct.unpack_from('<I', data, 0x3C)[0]
+    at = nt + 24 + 70
+    struct.pack_into('<H', data, at, struct.unpack_from('<H', data, at)[0] | 0x40)
+
+
+def spoil_size(data):
+    data += bytes(49 * 1024 - len(data) + 1)
+
+
 def spoil_checksum(data):
     nt = struct.unpack_from('<I', data, 0x3C)[0]
     struct.pack_into('<I', data, nt + 24 + 64, 0x1C39B)
@@ -52,6 +64,8 @@ CASES = [
     (spoil_import, 'imports from msvcrt.dll'),
     (spoil_timestamp, 'holds a link time'),
     (spoil_flags, 'lack 0x8000'),
+    (spoil_base, 'expected no relocations and a fixed base'),
+    (spoil_size, 'more than 49152'),
     (spoil_checksum, 'header checksum 0x1c39b'),
 ]
 
