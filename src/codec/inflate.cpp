@@ -310,8 +310,12 @@ int DecodeCodes(const DecodeTable* literals, const DecodeTable* distances, uint3
     uint32_t pos = state.windowPos;
     int status = kBlockGoesOn;
     while (status == kBlockGoesOn) {
-        status = DecodeFast(&in, &pos, literalCode, distanceCode);
-        if (status == kBlockGoesOn) status = DecodeOneSymbol(&in, &pos, literalCode, distanceCode);
+        PendingMatch match;
+        status = DecodeFast(&in, &pos, literalCode, distanceCode, &match);
+        if (status == kMatchPending)
+            status = CopyMatchPieces(&pos, match.distance, match.length) ? kBlockGoesOn : kInflateBadData;
+        else if (status == kBlockGoesOn)
+            status = DecodeOneSymbol(&in, &pos, literalCode, distanceCode);
     }
     if (status == kInflateOk) {
         state.windowPos = (uint16_t)pos;

@@ -145,11 +145,21 @@ struct CodeTables {
 // (kInflateOk from them means its end of block was decoded).
 const int kBlockGoesOn = -1;
 
+// ... and the fast loop decoded a match whose copy it leaves to the careful
+// path, which flushes the window when the match fills it.
+const int kMatchPending = -2;
+struct PendingMatch {
+    uint32_t length;
+    uint32_t distance;
+};
+
 // Decodes symbols of a block while the input and the window leave room for
 // whole rounds (see inflate_fast.cpp); kInflateOk at the end of block,
 // kInflateBadData on an invalid code or a distance before the stream's first
-// byte, kBlockGoesOn when the careful path must take over.
-int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, const CodeTables& distances);
+// byte, kMatchPending with *pending set when a match would run into the
+// window's last bytes, kBlockGoesOn when the careful path must take over.
+int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, const CodeTables& distances,
+               PendingMatch* pending);
 
 // Copies a match of length bytes from distance (1..32768) back to window
 // position pos, exactly as a byte-by-byte copy in increasing order would; a

@@ -34,18 +34,21 @@ enum : uint32_t {
     // (the bits above the count are the input's next bytes up to the
     // word's top after a refill).
     kLiteralsPerRefill = kWordBits == 64 ? 3 : 1,
-    kMaxMatch = 258,
-    // The loop runs while windowPos is below this: the longest match then
-    // ends before the window's end, and the 16 bytes a copy may write past
-    // its end lie within the window's allocation.
-    kFastWindowLimit = kWindowAllocation - 16 - kMaxMatch,
+    kCopyPiece = 16,
+    // The loop runs while windowPos is below this: the literals of a round
+    // end before the window's end, where it must be flushed.
+    kFastWindowLimit = kWindowSize - kLiteralsPerRefill,
+    // A match is copied in the loop when it ends at or before this: the 16
+    // bytes a copy may write past its end then lie within the window's
+    // allocation, and the window is not full after it. The careful path
+    // copies the others.
+    kFastMatchEnd = kWindowAllocation - kCopyPiece,
     // ... and while the reader's fill holds 16 bytes: a round refills at
     // most three times, each loading one word and taking at most its size
     // less one byte.
     kFastInputBytes = 16,
-    kCopyPiece = 16,
 };
-static_assert(kFastWindowLimit + kMaxMatch <= kWindowSize, "a match of the fast loop ends within the window");
+static_assert((uint32_t)kFastMatchEnd < (uint32_t)kWindowSize, "a match of the fast loop leaves the window short of full");
 static_assert(3 * 15 + 11 <= kWordBits || kLiteralsPerRefill == 1, "three literals and a lookup per refill");
 static_assert(kRefilledBits >= 15 + 5 + 15 + 13 || kWordBits == 32, "a whole match per refill on 64 bits");
 static_assert(kRefilledBits >= 15 + 5, "a length code and its extra bits per refill");
@@ -139,13 +142,14 @@ void CopyBack(uint8_t* out, uint32_t distance, uint32_t length) {
     }
 }
 
-// A match of the fast loop whose source lies at least 16 bytes back and
-// does not run into the window's last bytes: whole 16-byte pieces, the last
-// of which may run up to 15 bytes past the match's end. The window there
-// still holds bytes of the previous pass that later matches may reach, so
-// the 16 bytes past the end are saved first and put back after. From the
-// previous pass the source lies ahead of the destination, and a forward
-// copy still reads each byte before the copy overwrites it.
+// A match of the fast loop whose source lies at least 16 bytes back, or
+// ahead in the previous pass without running into the window's last bytes:
+// whole 16-byte pieces, the last of which may run up to 15 bytes past the
+// match's end. The window there still holds bytes of the previous pass that
+// later matches may reach, so the 16 bytes past the end are saved first and
+// put back after. Each piece is read whole before it is written: a source
+// ahead of the destination, however close, is then read before the copy
+// overwrites it, as a forward byte-by-byte copy does.
 // Contract: out + length + 16 <= the window's allocation end, and source +
 // length + 16 likewise.
 KVSFX_HOT void CopyPieces(uint8_t* out, const uint8_t* source, uint32_t length) {
@@ -153,7 +157,9 @@ KVSFX_HOT void CopyPieces(uint8_t* out, const uint8_t* source, uint32_t length) 
     uint8_t beyond[kCopyPiece];
     memcpy(beyond, end, kCopyPiece);
     do {
-        memcpy(out, source, kCopyPiece);
+        uint8_t piece[kCopyPiece];
+        memcpy(piece, source, kCopyPiece);
+        memcpy(out, piece, kCopyPiece);
         out += kCopyPiece;
         source += kCopyPiece;
     } while (out < end);
@@ -185,9 +191,11 @@ void CopyMatch(uint8_t* window, uint32_t pos, uint32_t distance, uint32_t length
 // The fast loop.
 // Assumes, at the top of every round: at least kFastInputBytes bytes in the
 // reader's current fill, and windowPos below kFastWindowLimit, so that
-// neither a refill of the reader nor a window flush can happen inside and a
-// match's copy stays within the window's allocation; and a freshly refilled
-// bit buffer with the slot of the next literal/length code looked up.
+// neither a refill of the reader nor a window flush can happen inside; and
+// a freshly refilled bit buffer with the slot of the next literal/length
+// code looked up. A match that would end past kFastMatchEnd ends the loop
+// undone (kMatchPending), so that every copy stays within the window's
+// allocation.
 // On 64 bits a refill holds a whole round: three literals, or a length
 // code with its extra bits and a distance code with its extra bits (15 + 5
 // + 15 + 13 = 48 bits); the 32-bit buffer refills before the distance, and
@@ -199,7 +207,8 @@ void CopyMatch(uint8_t* window, uint32_t pos, uint32_t distance, uint32_t length
 // *position; kInflateOk after an end of block, kInflateBadData on an invalid
 // code or a distance before the stream's first byte, kBlockGoesOn when the
 // assumptions no longer hold.
-int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, const CodeTables& distances) {
+int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, const CodeTables& distances,
+               PendingMatch* pending) {
     const uint8_t* next = in->next;
     const uint8_t* const end = next + (in->left > 0 ? in->left : 0);  // of the reader's fill
     uint32_t count = in->count;
@@ -318,20 +327,26 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
             distance = BaseAndExtra(entry, saved);
         }
 
+        uint32_t pos = (uint32_t)(out - window);
+        if (distance > pos && !state.windowWrapped) {  // before the stream's first byte
+            status = kInflateBadData;
+            break;
+        }
+        if (pos + length > kFastMatchEnd) {
+            pending->length = length;
+            pending->distance = distance;
+            status = kMatchPending;
+            break;
+        }
         Refill(bits, count, next);
         entry = literalSlots[(uint32_t)bits & literalMask];
         // The copy: the common case in pieces, the others as CopyMatch does.
-        uint32_t pos = (uint32_t)(out - window);
         if (distance <= pos) {
             if (distance >= kCopyPiece) CopyPieces(out, out - distance, length);
             else CopyMatch(window, pos, distance, length);
         } else {
-            if (!state.windowWrapped) {  // before the stream's first byte
-                status = kInflateBadData;
-                break;
-            }
             const uint8_t* source = out + (kWindowSize - distance);
-            if (distance <= kWindowSize - kCopyPiece && source + length + kCopyPiece <= window + kWindowAllocation)
+            if (source + length + kCopyPiece <= window + kWindowAllocation)
                 CopyPieces(out, source, length);
             else
                 CopyMatch(window, pos, distance, length);
