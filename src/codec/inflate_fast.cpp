@@ -50,7 +50,8 @@ enum : uint32_t {
     // less one byte.
     kFastInputBytes = 16,
 };
-static_assert((uint32_t)kFastMatchEnd < (uint32_t)kWindowSize, "a match of the fast loop leaves the window short of full");
+static_assert((uint32_t)kFastMatchEnd < (uint32_t)kFastWindowLimit,
+              "after a match of the fast loop the window has room for another round");
 static_assert(3 * 15 + 11 <= kWordBits || kLiteralsPerRefill == 1, "three literals and a lookup per refill");
 static_assert(kRefilledBits >= 15 + 5 + 15 + 13 || kWordBits == 32, "a whole match per refill on 64 bits");
 static_assert(kRefilledBits >= 15 + 5, "a length code and its extra bits per refill");
@@ -229,6 +230,7 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
     uint8_t* const window = state.window;
     uint8_t* out = window + *position;
     uint8_t* const outLimit = window + kFastWindowLimit;
+    const uint8_t* const matchEnd = window + kFastMatchEnd;
     const DecodeEntry* const literalSlots = literals.slots;
     const uint32_t literalMask = ((uint32_t)1 << literals.bits) - 1;
     const DecodeEntry* const distanceSlots = distances.slots ? distances.slots : &kNoDistanceCode;
@@ -237,7 +239,7 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
 
     Refill(bits, count, next);
     DecodeEntry entry = literalSlots[(uint32_t)bits & literalMask];
-    do {
+    for (;;) {
         BitWord saved;
         if (entry & kSlotLiteral) {
             // Literals, as many as one refill holds.
@@ -261,6 +263,7 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
                 }
             }
             Refill(bits, count, next);
+            if (out >= outLimit || next > inputLimit) break;
             continue;
         }
 
@@ -276,6 +279,7 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
                     *out++ = (uint8_t)(entry >> 16);
                     Refill(bits, count, next);
                     entry = literalSlots[(uint32_t)bits & literalMask];
+                    if (out >= outLimit || next > inputLimit) break;
                     continue;
                 }
             }
@@ -330,14 +334,11 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
         }
 
         uint32_t pos = (uint32_t)(out - window);
-        if (distance > pos && !state.windowWrapped) {  // before the stream's first byte
-            status = kInflateBadData;
-            break;
-        }
-        if (pos + length > kFastMatchEnd) {
+        if (out + length > matchEnd) {
             pending->length = length;
             pending->distance = distance;
             status = kMatchPending;
+            if (distance > pos && !state.windowWrapped) status = kInflateBadData;  // before the stream's first byte
             break;
         }
         Refill(bits, count, next);
@@ -347,6 +348,10 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
             if (distance >= kCopyPiece) CopyPieces(out, out - distance, length);
             else CopyMatch(window, pos, distance, length);
         } else {
+            if (!state.windowWrapped) {  // before the stream's first byte
+                status = kInflateBadData;
+                break;
+            }
             const uint8_t* source = out + (kWindowSize - distance);
             if (source + length + kCopyPiece <= window + kWindowAllocation)
                 CopyPieces(out, source, length);
@@ -354,7 +359,10 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
                 CopyMatch(window, pos, distance, length);
         }
         out += length;
-    } while (next <= inputLimit && out < outLimit);
+        // The match ended at or before kFastMatchEnd: room for the literals
+        // of another round.
+        if (next > inputLimit) break;
+    }
 
     count &= 0xFF;
     in->left -= (int32_t)(next - in->next);
