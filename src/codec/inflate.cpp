@@ -32,7 +32,10 @@
 //
 // Decoding runs in a fast loop (DecodeFast, inflate_fast.cpp) while the
 // input and the window leave room for a whole round, and symbol by symbol
-// (DecodeOneSymbol) near the ends of the input's fill and of the window.
+// (DecodeOneSymbol) near the end of the input's fill and for the last few
+// bytes before the window's end. A match that the fast loop decodes but
+// that would fill the window is copied here, in pieces with the window's
+// flush between them (CopyMatchPieces).
 #include "codec/inflate.h"
 
 #include <string.h>

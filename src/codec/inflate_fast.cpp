@@ -45,9 +45,9 @@ enum : uint32_t {
     // allocation, and the window is not full after it. The careful path
     // copies the others.
     kFastMatchEnd = kWindowAllocation - kCopyPiece,
-    // ... and while the reader's fill holds 16 bytes: a round refills at
-    // most three times, each loading one word and taking at most its size
-    // less one byte.
+    // The loop runs while the reader's fill holds this many bytes: a round
+    // refills at most three times, each loading one word and taking at most
+    // its size less one byte.
     kFastInputBytes = 16,
 };
 static_assert((uint32_t)kFastMatchEnd < (uint32_t)kFastWindowLimit,
