@@ -594,6 +594,50 @@ TEST_F(InflateMalformed, MatchesAcrossTheWindowsEnd) {
     }
 }
 
+// Distance codes of up to 15 bits followed by 13 extra bits: more than a
+// 32-bit bit buffer holds after a refill, whatever bits were left over.
+TEST_F(InflateMalformed, LongDistanceCodesWithManyExtraBits) {
+    Bytes data = RandomBytes(32768, 7);
+    // Lengths 258 (one bit) and 227..258 (two bits and 5 extra), end of
+    // block; distance symbols 0..13 with 1..14 bits, 28 and 29 with 15.
+    std::vector<int> literals(286, 0), distances(30, 0);
+    literals[285] = 1;
+    literals[284] = literals[256] = 2;
+    for (int symbol = 0; symbol < 14; symbol++) distances[symbol] = symbol + 1;
+    distances[28] = distances[29] = 15;
+    std::vector<uint32_t> literalCodes = CanonicalCodes(literals), distanceCodes = CanonicalCodes(distances);
+    Bytes stream = StoredBlock(data, false);
+    BitWriter w;
+    DynamicWriter(w).Block(true, literals, distances);
+    Bytes expected = data;
+    std::mt19937 random(8);
+    for (int match = 0; match < 300; match++) {
+        int length = 258;
+        if (random() % 2) {
+            w.Code(literalCodes[285], 1);
+        } else {
+            int extra = random() % 32;
+            w.Code(literalCodes[284], 2).Bits(extra, 5);
+            length = 227 + extra;
+        }
+        int symbol = 28 + (int)(random() % 2), extra = random() % 8192;
+        w.Code(distanceCodes[symbol], 15).Bits(extra, 13);
+        int distance = (symbol == 28 ? 16385 : 24577) + extra;
+        for (int i = 0; i < length; i++) expected.push_back(expected[expected.size() - distance]);
+    }
+    w.Code(literalCodes[256], 2);
+    Bytes block = w.Finish();
+    stream.insert(stream.end(), block.begin(), block.end());
+    ASSERT_EQ(ZlibInflate(stream, expected.size()), expected) << "the control";
+    for (Source source : {Source::Memory, Source::Archive}) {
+        InflateOptions options;
+        options.source = source;
+        InflateOutcome outcome = RunInflate(stream, options);
+        EXPECT_EQ(outcome.result, 0);
+        EXPECT_TRUE(outcome.output == expected);
+    }
+}
+
 // Matches are copied in whole pieces that may run past their end; the bytes
 // there belong to the previous pass and must still be there for the next
 // match, which reaches them from a whole window back.

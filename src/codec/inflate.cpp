@@ -30,9 +30,12 @@
 // window bytes since the last full-window flush are not flushed. The
 // block's tables are released on every path that returns.
 //
-// Decoding runs in a fast loop (DecodeFast) while the input and the window
-// leave room for a whole round, and symbol by symbol (DecodeOneSymbol)
-// near the ends of the input's fill and of the window.
+// Decoding runs in a fast loop (DecodeFast, inflate_fast.cpp) while the
+// input and the window leave room for a whole round, and symbol by symbol
+// (DecodeOneSymbol) near the end of the input's fill and for the last few
+// bytes before the window's end. A match that the fast loop decodes but
+// that would fill the window is copied here, in pieces with the window's
+// flush between them (CopyMatchPieces).
 #include "codec/inflate.h"
 
 #include <string.h>
@@ -64,27 +67,14 @@ enum : uint32_t {
     kCodeLengthSymbols = 19,   // the code-length alphabet
     kFixedDistanceCount = 30,  // the fixed distance code: 30 of its 32 five-bit codes
     kLiteralSimpleCount = 257, // literals 0..255 and end of block
-    kMaxMatch = 258,
-    // The fast loop runs while windowPos is below this: the longest match
-    // then ends before the window's end, and its last 16-byte piece within
-    // the window's allocation.
-    kFastWindowLimit = kWindowAllocation - 16 - kMaxMatch,
-    // ... and while the reader's current fill holds at least one 8-byte load.
+    // A refill loads 8 bytes at once while the reader's current fill holds
+    // that many.
     kFastInputBytes = 8,
 };
 static_assert((kWindowSize & (kWindowSize - 1)) == 0, "window positions wrap with a mask");
 
 // ---------------------------------------------------------------------------
 // Bit input.
-
-struct BitInput {
-    uint64_t bits;              // next bit to consume is the lowest; above count: copies of the bytes that follow, or 0
-    uint32_t count;             // valid bits in bits, padding included
-    uint32_t padding;           // zero bits standing in for input that ran out (whole bytes)
-    const uint8_t* next;        // the reader's next byte (state.input.next while the routine runs)
-    int32_t left;               // bytes left in the reader's fill (state.input.left)
-    const uint8_t* fillStart;   // first byte of the current fill taken in this routine: next - fillStart can go back
-};
 
 // The build targets are all little-endian: the first byte is the lowest.
 KVSFX_HOT uint64_t Load64(const uint8_t* p) {
@@ -213,85 +203,6 @@ bool PutWindowByte(uint32_t* position, uint8_t byte) {
     return true;
 }
 
-KVSFX_HOT void Copy8(uint8_t* to, const uint8_t* from) { memcpy(to, from, 8); }
-KVSFX_HOT void Copy4(uint8_t* to, const uint8_t* from) { memcpy(to, from, 4); }
-
-// length >= 8 bytes from distance >= 8 back: whole words, the last one
-// ending exactly at the end (it may rewrite bytes already written with the
-// same values). Nothing is written past the end: the window beyond holds
-// bytes of the previous pass that a later match may still reach.
-KVSFX_HOT void CopyWords(uint8_t* out, uint32_t distance, uint32_t length) {
-    uint8_t* last = out + length - 8;
-    while (out < last) {
-        Copy8(out, out - distance);
-        out += 8;
-    }
-    Copy8(last, last - distance);
-}
-
-// 1..7 bytes that do not overlap their source, with no loop: two 4-byte
-// copies that meet or overlap, or single bytes at both ends and the middle.
-KVSFX_HOT void CopyShort(uint8_t* out, const uint8_t* from, uint32_t length) {
-    if (length >= 4) {
-        Copy4(out, from);
-        Copy4(out + length - 4, from + length - 4);
-    } else {
-        out[0] = from[0];
-        out[length / 2] = from[length / 2];
-        out[length - 1] = from[length - 1];
-    }
-}
-
-// length bytes to out from distance bytes back, within the window.
-KVSFX_HOT void CopyBack(uint8_t* out, uint32_t distance, uint32_t length) {
-    const uint8_t* from = out - distance;
-    if (distance >= 8) {
-        if (length >= 8) CopyWords(out, distance, length);
-        else CopyShort(out, from, length);
-    } else if (distance == 1) {
-        // A run of one byte: whole words of it.
-        uint8_t pattern[8];
-        memset(pattern, from[0], sizeof pattern);
-        if (length >= 8) {
-            uint8_t* last = out + length - 8;
-            for (; out < last; out += 8) Copy8(out, pattern);
-            Copy8(last, pattern);
-        } else {
-            CopyShort(out, pattern, length);
-        }
-    } else if (length >= 16) {
-        // A short period: the first bytes one by one, then whole words taken
-        // from a multiple of the period that lies at least 8 bytes back.
-        uint32_t stride = distance * ((8 + distance - 1) / distance);
-        uint32_t head = stride - distance;
-        for (uint32_t i = 0; i < head; i++) out[i] = from[i];
-        CopyWords(out + head, stride, length - head);
-    } else {
-        for (uint32_t i = 0; i < length; i++) out[i] = from[i];
-    }
-}
-
-// Copies a match of length bytes from distance (1..32768) back to window
-// position pos; a source before index 0 wraps to the previous pass at the
-// window's end. Contract: pos + length <= kWindowSize (the caller flushes
-// when the window is full).
-KVSFX_HOT void CopyMatch(uint8_t* window, uint32_t pos, uint32_t distance, uint32_t length) {
-    uint8_t* out = window + pos;
-    if (distance > pos) {
-        // The source starts in the previous pass, at the window's far end,
-        // at or ahead of the destination: a forward copy reads bytes not yet
-        // overwritten, as memmove does.
-        uint32_t from = pos + kWindowSize - distance;
-        uint32_t piece = kWindowSize - from < length ? kWindowSize - from : length;
-        memmove(out, window + from, piece);
-        out += piece;
-        length -= piece;
-        if (length == 0) return;
-        // The rest comes from the window's start, the same distance back.
-    }
-    CopyBack(out, distance, length);
-}
-
 // A match with no room guaranteed: pieces that end at the window's end or
 // where the source wraps, with a full-window flush whenever windowPos
 // reaches 32,768. false when a full window cannot be handed on.
@@ -316,12 +227,6 @@ bool CopyMatchPieces(uint32_t* position, uint32_t distance, uint32_t length) {
 // ---------------------------------------------------------------------------
 // Symbol decoding.
 
-struct CodeTables {
-    const DecodeEntry* slots;        // root slots; null when the code has no codes
-    DecodeTable* const* subTables;   // the root's sub-tables by link value
-    uint32_t bits;                   // root width
-};
-
 CodeTables TablesOf(const DecodeTable* root, uint32_t bits) {
     CodeTables code = {0, 0, bits};
     if (root) {
@@ -330,10 +235,6 @@ CodeTables TablesOf(const DecodeTable* root, uint32_t bits) {
     }
     return code;
 }
-
-// Beside the results of codec.h, for the symbol decoders: the block goes on
-// (kInflateOk from them means its end of block was decoded).
-const int kBlockGoesOn = -1;
 
 // The slot of the next code in a table of the given width. Input is read
 // only as far as the code needs: a code shorter than the width that lies
@@ -397,183 +298,6 @@ int DecodeOneSymbol(BitInput* in, uint32_t* position, const CodeTables& literals
     return kBlockGoesOn;
 }
 
-// A match of the fast loop in whole 16-byte pieces, the last of which may
-// run up to 15 bytes past the match's end. The window beyond the match still
-// holds bytes of the previous pass that later matches may reach, so the 16
-// bytes there are saved first and put back after. Taken when source and
-// destination lie at least 16 bytes apart (no piece reads a byte that the
-// same piece writes) and the source does not run past the window's end;
-// anything else goes through CopyMatch.
-// Contract: pos + length + 16 <= kWindowAllocation.
-KVSFX_HOT void CopyMatchFast(uint8_t* window, uint32_t pos, uint32_t distance, uint32_t length) {
-    uint32_t from = (pos - distance) & (kWindowSize - 1);
-    bool apart = from + 16 <= pos || from >= pos + 16;
-    if (!apart || from + length + 16 > kWindowAllocation) {
-        CopyMatch(window, pos, distance, length);
-        return;
-    }
-    uint8_t* out = window + pos;
-    uint8_t* const end = out + length;
-    const uint8_t* source = window + from;
-    uint8_t beyond[16];
-    memcpy(beyond, end, 16);
-    do {
-        memcpy(out, source, 16);
-        out += 16;
-        source += 16;
-    } while (out < end);
-    memcpy(end, beyond, 16);
-}
-
-// Refills the bit buffer from 8 bytes at next, branch-free: takes the whole
-// bytes that fit, and leaves 56 to 63 valid bits. The bits above the count
-// are copies of the bytes that follow, so OR-ing them again changes nothing.
-#define REFILL_BITS(bits, count, next)              \
-    do {                                            \
-        (bits) |= Load64(next) << (count);          \
-        (next) += (63 - (count)) >> 3;              \
-        (count) |= 56;                              \
-    } while (0)
-
-// The slot of a code that the root slot entry links to, after the root's
-// bits were consumed.
-KVSFX_HOT DecodeEntry SubTableSlot(const CodeTables& code, DecodeEntry entry, uint64_t bits) {
-    return TableSlots(code.subTables[EntryValue(entry)])[LowBits(bits, EntryOp(entry) - kLinkBase)];
-}
-
-// A block with no distance codes: its one slot is invalid.
-const DecodeEntry kNoDistanceCode = kOpInvalid << 8;
-
-// The fast loop.
-// Assumes, at the top of every round: at least 16 bytes in the reader's
-// current fill (the round refills twice, each time loading 8 bytes and
-// taking at most 7), and windowPos below kFastWindowLimit, so that neither
-// a refill of the reader nor a window flush can happen inside and a match's
-// last piece stays within the window's allocation. A refill leaves at least
-// 56 bits: enough for three literals of up to 15 bits with 11 left for the
-// next lookup, or for a length code with its extra bits and a distance code
-// with its extra bits (15 + 5 + 15 + 13 = 48); the match refills again
-// before it looks up the next code. The next literal/length slot is looked
-// up as soon as its bits are known, before the bytes of the current symbol
-// are written, so that the lookup overlaps the copy.
-// Leaves: the bit state, the input position and windowPos in *in and
-// *position; kInflateOk after an end of block, kInflateBadData on an invalid
-// code or a distance before the stream's first byte, kBlockGoesOn when the
-// assumptions no longer hold.
-int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, const CodeTables& distances) {
-    uint64_t bits = in->bits;
-    uint32_t count = in->count;
-    const uint8_t* next = in->next;
-    const uint8_t* const end = next + (in->left > 0 ? in->left : 0);  // of the reader's fill
-    uint32_t pos = *position;
-    if (end - next < 2 * (ptrdiff_t)kFastInputBytes || pos >= kFastWindowLimit) return kBlockGoesOn;
-    const uint8_t* const inputLimit = end - 2 * kFastInputBytes;  // the last round starts at or before it
-    uint8_t* const window = state.window;
-    const DecodeEntry* const literalSlots = literals.slots;
-    const uint32_t literalMask = ((uint32_t)1 << literals.bits) - 1;
-    const DecodeEntry* const distanceSlots = distances.slots ? distances.slots : &kNoDistanceCode;
-    const uint32_t distanceMask = distances.slots ? ((uint32_t)1 << distances.bits) - 1 : 0;
-    const uint32_t wrapped = state.windowWrapped;
-    int status = kBlockGoesOn;
-
-    REFILL_BITS(bits, count, next);
-    DecodeEntry entry = literalSlots[(uint32_t)bits & literalMask];
-    do {
-        REFILL_BITS(bits, count, next);
-
-        // Up to three literals.
-        if (EntryOp(entry) == kOpLiteral) {
-            bits >>= EntryBits(entry);
-            count -= EntryBits(entry);
-            window[pos++] = (uint8_t)EntryValue(entry);
-            entry = literalSlots[(uint32_t)bits & literalMask];
-            if (EntryOp(entry) != kOpLiteral) continue;
-            bits >>= EntryBits(entry);
-            count -= EntryBits(entry);
-            window[pos++] = (uint8_t)EntryValue(entry);
-            entry = literalSlots[(uint32_t)bits & literalMask];
-            if (EntryOp(entry) != kOpLiteral) continue;
-            bits >>= EntryBits(entry);
-            count -= EntryBits(entry);
-            window[pos++] = (uint8_t)EntryValue(entry);
-            entry = literalSlots[(uint32_t)bits & literalMask];
-            continue;
-        }
-
-        // A code longer than the root's width.
-        if (EntryOp(entry) > kOpLiteral) {
-            if (EntryOp(entry) == kOpInvalid) {
-                status = kInflateBadData;
-                break;
-            }
-            bits >>= EntryBits(entry);
-            count -= EntryBits(entry);
-            entry = SubTableSlot(literals, entry, bits);
-            if (EntryOp(entry) == kOpInvalid) {
-                status = kInflateBadData;
-                break;
-            }
-            if (EntryOp(entry) == kOpLiteral) {
-                bits >>= EntryBits(entry);
-                count -= EntryBits(entry);
-                window[pos++] = (uint8_t)EntryValue(entry);
-                entry = literalSlots[(uint32_t)bits & literalMask];
-                continue;
-            }
-        }
-        bits >>= EntryBits(entry);
-        count -= EntryBits(entry);
-        if (EntryOp(entry) == kOpEndOfBlock) {
-            status = kInflateOk;
-            break;
-        }
-
-        // A match: its length, then its distance.
-        uint32_t extra = EntryOp(entry);
-        uint32_t length = EntryValue(entry) + LowBits(bits, extra);
-        bits >>= extra;
-        count -= extra;
-        entry = distanceSlots[(uint32_t)bits & distanceMask];
-        if (EntryOp(entry) > kOpLiteral) {
-            if (EntryOp(entry) == kOpInvalid) {
-                status = kInflateBadData;
-                break;
-            }
-            bits >>= EntryBits(entry);
-            count -= EntryBits(entry);
-            entry = SubTableSlot(distances, entry, bits);
-            if (EntryOp(entry) == kOpInvalid) {
-                status = kInflateBadData;
-                break;
-            }
-        }
-        bits >>= EntryBits(entry);
-        count -= EntryBits(entry);
-        extra = EntryOp(entry);
-        uint32_t distance = EntryValue(entry) + LowBits(bits, extra);
-        bits >>= extra;
-        count -= extra;
-        if (!DistanceInStream(distance, pos, wrapped)) {
-            status = kInflateBadData;
-            break;
-        }
-
-        REFILL_BITS(bits, count, next);
-        entry = literalSlots[(uint32_t)bits & literalMask];
-        CopyMatchFast(window, pos, distance, length);
-        pos += length;
-    } while (next <= inputLimit && pos < kFastWindowLimit);
-
-    in->left -= (int32_t)(next - in->next);
-    in->bits = bits;
-    in->count = count;
-    in->next = next;
-    *position = pos;
-    return status;
-}
-
-#undef REFILL_BITS
-
 // ---------------------------------------------------------------------------
 // Blocks. Each routine loads the bit state and windowPos at its start and
 // stores them back only when it succeeds; its tables are released at one
@@ -589,8 +313,12 @@ int DecodeCodes(const DecodeTable* literals, const DecodeTable* distances, uint3
     uint32_t pos = state.windowPos;
     int status = kBlockGoesOn;
     while (status == kBlockGoesOn) {
-        status = DecodeFast(&in, &pos, literalCode, distanceCode);
-        if (status == kBlockGoesOn) status = DecodeOneSymbol(&in, &pos, literalCode, distanceCode);
+        PendingMatch match;
+        status = DecodeFast(&in, &pos, literalCode, distanceCode, &match);
+        if (status == kMatchPending)
+            status = CopyMatchPieces(&pos, match.distance, match.length) ? kBlockGoesOn : kInflateBadData;
+        else if (status == kBlockGoesOn)
+            status = DecodeOneSymbol(&in, &pos, literalCode, distanceCode);
     }
     if (status == kInflateOk) {
         state.windowPos = (uint16_t)pos;

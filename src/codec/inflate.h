@@ -8,16 +8,25 @@
 // header's `next` is the chain slot, and FreeDecodeTables walks it. A code
 // with no codes at all has no table (a null root).
 //
-// A slot (DecodeEntry) packs three fields into 32 bits, so that the hot loop
-// shifts the bit buffer by the low byte directly:
-//   bits 0-7   `bits`: bits this slot consumes (a link: its table's width)
-//   bits 8-15  `op`: 0..13 a length or distance base with that many extra
-//              bits; 15 end of block; 16 literal (or code-length symbol);
-//              17..32 link to a sub-table indexed by op - 16 bits;
-//              99 invalid code
-//   bits 16-31 `value`: literal byte, length or distance base, code-length
-//              symbol; for a link, the sub-table's index in the root's
-//              `subTables`
+// A slot (DecodeEntry) packs a code's decoding into 32 bits, laid out for
+// the fast loop: one shift by the low byte consumes a code together with its
+// extra bits, and a literal is told by the sign bit alone.
+//   bits 0-7    bits the slot consumes: the code's length, plus its extra
+//               bits for a length or distance base (a link: the width of
+//               the table that holds it)
+//   bits 8-12   the code's own length, where its extra bits start (a link:
+//               the width of its sub-table)
+//   bit 13      link to a sub-table
+//   bit 14      end of block
+//   bit 15      invalid code
+//   bits 16-30  value: literal byte, length or distance base, code-length
+//               symbol; for a link, the sub-table's index in the root's
+//               `subTables`
+//   bit 31      literal (or code-length symbol)
+// The accessors below give the fields in the decoder's own terms: `bits`,
+// `op` (0..13 a length or distance base with that many extra bits; 15 end
+// of block; 16 literal; 17..32 link to a sub-table indexed by op - 16 bits;
+// 99 invalid code) and `value`.
 #ifndef KVSFX_INFLATE_H
 #define KVSFX_INFLATE_H
 
@@ -32,12 +41,33 @@ enum : uint32_t {
     kOpInvalid = 99,
     kMaxCodeLength = 16,  // longest code length a table accepts
     kMaxSymbols = 288,    // largest alphabet: the fixed literal/length code
+
+    kSlotLink = 1u << 13,
+    kSlotEndOfBlock = 1u << 14,
+    kSlotInvalid = 1u << 15,
+    kSlotExceptional = kSlotLink | kSlotEndOfBlock | kSlotInvalid,
+    kSlotLiteral = 1u << 31,
 };
 
-inline uint32_t EntryBits(DecodeEntry entry) { return entry & 0xFF; }
-inline uint32_t EntryOp(DecodeEntry entry) { return (entry >> 8) & 0xFF; }
-inline uint32_t EntryValue(DecodeEntry entry) { return entry >> 16; }
-inline DecodeEntry MakeEntry(uint32_t op, uint32_t bits, uint32_t value) { return bits | (op << 8) | (value << 16); }
+inline uint32_t SlotConsumed(DecodeEntry entry) { return entry & 0xFF; }
+inline uint32_t SlotCodeLength(DecodeEntry entry) { return (entry >> 8) & 0x1F; }
+inline uint32_t EntryBits(DecodeEntry entry) { return entry & kSlotLink ? SlotConsumed(entry) : SlotCodeLength(entry); }
+inline uint32_t EntryValue(DecodeEntry entry) { return (entry >> 16) & 0x7FFF; }
+inline uint32_t EntryOp(DecodeEntry entry) {
+    if (entry & kSlotLiteral) return kOpLiteral;
+    if (entry & kSlotInvalid) return kOpInvalid;
+    if (entry & kSlotEndOfBlock) return kOpEndOfBlock;
+    if (entry & kSlotLink) return kLinkBase + SlotCodeLength(entry);
+    return SlotConsumed(entry) - SlotCodeLength(entry);
+}
+inline DecodeEntry MakeEntry(uint32_t op, uint32_t bits, uint32_t value) {
+    DecodeEntry entry = (value << 16) | (bits << 8) | bits;
+    if (op == kOpLiteral) return entry | kSlotLiteral;
+    if (op == kOpInvalid) return entry | kSlotInvalid;
+    if (op == kOpEndOfBlock) return entry | kSlotEndOfBlock;
+    if (op > kLinkBase) return (value << 16) | ((op - kLinkBase) << 8) | bits | kSlotLink;
+    return entry + op;  // the extra bits follow the code
+}
 
 struct DecodeTable {
     DecodeTable* next;        // chain slot: the next table allocated for the same code, null for the last
@@ -87,5 +117,55 @@ int BuildDecodeTables(const uint16_t* lengths, uint32_t n, uint32_t simpleCount,
 
 // Releases every table of the chain that starts at root; null does nothing.
 void FreeDecodeTables(DecodeTable* root);
+
+// ---------------------------------------------------------------------------
+// Shared by the two halves of the decoder: inflate.cpp (the blocks and the
+// careful symbol-by-symbol path) and inflate_fast.cpp (the fast loop and the
+// match copies, built for speed even where the stub is built for size).
+
+// A routine's bit state: a local copy of the reader's position and of
+// state.bitBuffer and state.bitCount, which it stores back when it is done.
+struct BitInput {
+    uint64_t bits;             // next bit to consume is the lowest; above count: copies of the bytes that follow, or 0
+    uint32_t count;            // valid bits in bits, padding included
+    uint32_t padding;          // zero bits standing in for input that ran out (whole bytes)
+    const uint8_t* next;       // the reader's next byte (state.input.next while the routine runs)
+    int32_t left;              // bytes left in the reader's fill (state.input.left)
+    const uint8_t* fillStart;  // first byte of the current fill taken in this routine: next - fillStart can go back
+};
+
+// A code's tables as the symbol decoders use them.
+struct CodeTables {
+    const DecodeEntry* slots;       // root slots; null when the code has no codes
+    DecodeTable* const* subTables;  // the root's sub-tables by link value
+    uint32_t bits;                  // root width
+};
+
+// Beside the results of codec.h, for the symbol decoders: the block goes on
+// (kInflateOk from them means its end of block was decoded).
+const int kBlockGoesOn = -1;
+
+// ... and the fast loop decoded a match whose copy it leaves to the careful
+// path, which flushes the window when the match fills it.
+const int kMatchPending = -2;
+struct PendingMatch {
+    uint32_t length;
+    uint32_t distance;
+};
+
+// Decodes symbols of a block while the input and the window leave room for
+// whole rounds (see inflate_fast.cpp); kInflateOk at the end of block,
+// kInflateBadData on an invalid code or a distance before the stream's first
+// byte, kMatchPending with *pending set when a match would run into the
+// window's last bytes, kBlockGoesOn when the careful path must take over.
+int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, const CodeTables& distances,
+               PendingMatch* pending);
+
+// Copies a match of length bytes from distance (1..32768) back to window
+// position pos, exactly as a byte-by-byte copy in increasing order would; a
+// source before index 0 wraps to the previous pass at the window's end.
+// Contract: pos + length <= kWindowSize (the caller flushes when the window
+// is full).
+void CopyMatch(uint8_t* window, uint32_t pos, uint32_t distance, uint32_t length);
 
 #endif

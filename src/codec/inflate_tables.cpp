@@ -38,6 +38,17 @@ inline uint32_t NextReversedCode(uint32_t code, uint32_t length) {
     return (code & (increment - 1)) + increment;
 }
 
+// The root's slots for codes of at most `to` bits, from those for codes of
+// at most `from` bits: a code of l bits takes every slot whose low l bits
+// are its own, so each added bit repeats the slots filled so far once
+// more. Codes are assigned by length, so the slots that no shorter code
+// takes are those the longer codes (or the links to their sub-tables) take
+// next. Returns the width now filled.
+uint32_t WidenFilledSlots(DecodeEntry* slots, uint32_t from, uint32_t to) {
+    for (; from < to; from++) memcpy(slots + ((uint32_t)1 << from), slots, sizeof(DecodeEntry) << from);
+    return from;
+}
+
 }  // namespace
 
 int BuildDecodeTables(const uint16_t* lengths, uint32_t n, uint32_t simpleCount, const uint16_t* bases,
@@ -107,6 +118,9 @@ int BuildDecodeTables(const uint16_t* lengths, uint32_t n, uint32_t simpleCount,
     uint32_t subWidth = 0;
     uint32_t subIndex = 0;
     uint32_t currentPrefix = rootSize;  // none yet
+    // Root slots 0..2^filledBits-1 hold every code of at most filledBits
+    // bits, each at its (reversed) code; the slots above repeat them.
+    uint32_t filledBits = 0;
     uint32_t code = 0;
     uint32_t value = 0;
     for (uint32_t k = 0; k < listed + extraCodes; k++) {
@@ -128,9 +142,11 @@ int BuildDecodeTables(const uint16_t* lengths, uint32_t n, uint32_t simpleCount,
         }
 
         if (length <= width) {
-            DecodeEntry entry = MakeEntry(op, length, value);
-            for (uint32_t index = code; index < rootSize; index += (uint32_t)1 << length) rootSlots[index] = entry;
+            // Into the filled part of the root, widened to this length first.
+            filledBits = WidenFilledSlots(rootSlots, filledBits, length);
+            rootSlots[code] = MakeEntry(op, length, value);
         } else {
+            filledBits = WidenFilledSlots(rootSlots, filledBits, width);
             uint32_t prefix = code & (rootSize - 1);
             if (prefix != currentPrefix) {
                 // A sub-table wide enough for every code under this prefix.
@@ -164,6 +180,7 @@ int BuildDecodeTables(const uint16_t* lengths, uint32_t n, uint32_t simpleCount,
         code = NextReversedCode(code, length);
     }
 
+    WidenFilledSlots(rootSlots, filledBits, width);
     *root = table;
     // 8. Incomplete codes are an error, except those whose longest length is 1.
     return extraCodes != 0 && longest != 1 ? kInflateBadData : kInflateOk;

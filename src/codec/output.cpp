@@ -23,6 +23,28 @@ void CopyToMemory(const uint8_t* from, uint32_t piece) {
     state.outPtr = to + piece;
 }
 
+// Steps 1 to 6 of a write-out, over the 2,048 bytes at data: the output
+// buffer, or a whole piece of the window that the buffer would only have
+// held unchanged.
+void WriteOut(const uint8_t* data) {
+    // 1.
+    state.bytesDone += (uint32_t)state.outCount;
+    // 2. The meter, at most once per 64 KiB (the difference stays right when
+    // the count passes 4 GiB).
+    if (state.bytesDone - state.lastMeterBytes >= kMeterRefreshStep) {
+        state.lastMeterBytes = state.bytesDone;
+        RefreshMeter();
+    }
+    // 3.
+    UpdateCrc(data, (uint32_t)state.outCount);
+    // 4. A short or failed write, or the user's abort at the poll, ends the run.
+    int32_t written = sfxPlatform.writeFile(state.outputFile, data, (uint32_t)state.outCount);
+    CheckWrite(written);
+    // 5, 6.
+    state.outPtr = state.outBuffer;
+    state.outCount = 0;
+}
+
 }  // namespace
 
 void FlushWindow(uint32_t count) {
@@ -32,6 +54,15 @@ void FlushWindow(uint32_t count) {
     while (count > 0) {
         uint32_t piece = kChunkSize - (uint32_t)state.outCount;
         if (piece > count) piece = count;
+        if (piece == kChunkSize && !state.memoryMode) {
+            // A whole write-out, written from the window itself: the same
+            // bytes in the same writes, without their copy.
+            state.outCount = (int32_t)kChunkSize;
+            WriteOut(from);
+            from += piece;
+            count -= piece;
+            continue;
+        }
         if (state.memoryMode) {
             CopyToMemory(from, piece);
         } else {
@@ -50,20 +81,5 @@ void WriteOutputBuffer() {
         state.outCount = 0;
         return;
     }
-    // 1.
-    state.bytesDone += (uint32_t)state.outCount;
-    // 2. The meter, at most once per 64 KiB (the difference stays right when
-    // the count passes 4 GiB).
-    if (state.bytesDone - state.lastMeterBytes >= kMeterRefreshStep) {
-        state.lastMeterBytes = state.bytesDone;
-        RefreshMeter();
-    }
-    // 3.
-    UpdateCrc(state.outBuffer, (uint32_t)state.outCount);
-    // 4. A short or failed write, or the user's abort at the poll, ends the run.
-    int32_t written = sfxPlatform.writeFile(state.outputFile, state.outBuffer, (uint32_t)state.outCount);
-    CheckWrite(written);
-    // 5, 6.
-    state.outPtr = state.outBuffer;
-    state.outCount = 0;
+    WriteOut(state.outBuffer);
 }

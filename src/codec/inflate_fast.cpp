@@ -1,0 +1,374 @@
+// The inflater's fast loop and its match copies: the code every decoded byte
+// of a compressed block passes through, built for speed where the rest of
+// the stub is built for size (see inflate.cpp for the decoder as a whole).
+//
+// The loop works on a bit buffer of the machine's word: 64 bits where the
+// processor has them, 32 on the 32-bit build, where 64-bit shifts are pairs
+// of instructions and branches. A refill loads one word from the input and
+// takes the whole bytes that fit, with no branch. Slots (inflate.h) carry
+// the bits to consume in their low byte, a code and its extra bits
+// together, so that one shift consumes both; literals are told by the sign
+// bit.
+#include <string.h>
+
+#include "codec/codec.h"
+#include "codec/inflate.h"
+#include "startup/sfx_state.h"
+
+namespace {
+
+#define KVSFX_HOT inline __attribute__((always_inline))
+
+// KVSFX_NARROW_BIT_BUFFER gives a 64-bit machine the 32-bit build's loop,
+// so that its tests run where the 32-bit build cannot.
+#if UINTPTR_MAX > 0xFFFFFFFFu && !defined(KVSFX_NARROW_BIT_BUFFER)
+typedef uint64_t BitWord;
+#else
+typedef uint32_t BitWord;
+#endif
+
+enum : uint32_t {
+    kWordBits = 8 * sizeof(BitWord),
+    // A refill leaves at least this many bits (it takes whole bytes only).
+    kRefilledBits = kWordBits - 8,
+    // Literals decoded per refill: each takes at most 15 bits, and the slot
+    // of the next code is looked up from at least 11 valid bits after them
+    // (the bits above the count are the input's next bytes up to the
+    // word's top after a refill).
+    kLiteralsPerRefill = kWordBits == 64 ? 3 : 1,
+    kCopyPiece = 16,
+    // The loop runs while windowPos is below this: the literals of a round
+    // end before the window's end, where it must be flushed.
+    kFastWindowLimit = kWindowSize - kLiteralsPerRefill,
+    // A match is copied in the loop when it ends at or before this: the 16
+    // bytes a copy may write past its end then lie within the window's
+    // allocation, and the window is not full after it. The careful path
+    // copies the others.
+    kFastMatchEnd = kWindowAllocation - kCopyPiece,
+    // The loop runs while the reader's fill holds this many bytes: a round
+    // refills at most three times, each loading one word and taking at most
+    // its size less one byte.
+    kFastInputBytes = 16,
+};
+static_assert((uint32_t)kFastMatchEnd < (uint32_t)kFastWindowLimit,
+              "after a match of the fast loop the window has room for another round");
+static_assert(3 * 15 + 11 <= kWordBits || kLiteralsPerRefill == 1, "three literals and a lookup per refill");
+static_assert(kRefilledBits >= 15 + 5 + 15 + 13 || kWordBits == 32, "a whole match per refill on 64 bits");
+static_assert(kRefilledBits >= 15 + 5, "a length code and its extra bits per refill");
+
+KVSFX_HOT BitWord LoadWord(const uint8_t* p) {
+    BitWord value;
+    memcpy(&value, p, sizeof value);  // the build targets are little-endian
+    return value;
+}
+
+KVSFX_HOT uint32_t LowBits(uint32_t bits, uint32_t n) { return bits & (((uint32_t)1 << n) - 1); }
+
+// Refills the bit buffer from one word at next, branch-free: takes the whole
+// bytes that fit and leaves kRefilledBits to kWordBits - 1 valid bits. The
+// bits above the count are copies of the bytes that follow, so OR-ing them
+// again changes nothing. Only the low byte of count is meaningful (the loop
+// subtracts whole slots from it, see DecodeFast).
+KVSFX_HOT void Refill(BitWord& bits, uint32_t& count, const uint8_t*& next) {
+    uint32_t held = count & 0xFF;
+    bits |= LoadWord(next) << held;
+    next += (kWordBits - 1 - held) >> 3;
+    count |= kRefilledBits;
+}
+
+// The value and extra bits of a length or distance slot, from the bits as
+// they were before the slot was consumed.
+KVSFX_HOT uint32_t BaseAndExtra(DecodeEntry entry, BitWord saved) {
+    return (entry >> 16) + (LowBits((uint32_t)saved, SlotConsumed(entry)) >> SlotCodeLength(entry));
+}
+
+// The slot a link slot leads to, once the root's bits are consumed.
+KVSFX_HOT DecodeEntry SubTableSlot(const CodeTables& code, DecodeEntry link, BitWord bits) {
+    return TableSlots(code.subTables[link >> 16])[LowBits((uint32_t)bits, SlotCodeLength(link))];
+}
+
+KVSFX_HOT void Copy8(uint8_t* to, const uint8_t* from) { memcpy(to, from, 8); }
+KVSFX_HOT void Copy4(uint8_t* to, const uint8_t* from) { memcpy(to, from, 4); }
+
+// length >= 8 bytes from distance >= 8 back: whole words, the last one
+// ending exactly at the end (it may rewrite bytes already written with the
+// same values). Nothing is written past the end: the window beyond holds
+// bytes of the previous pass that a later match may still reach.
+KVSFX_HOT void CopyWords(uint8_t* out, uint32_t distance, uint32_t length) {
+    uint8_t* last = out + length - 8;
+    while (out < last) {
+        Copy8(out, out - distance);
+        out += 8;
+    }
+    Copy8(last, last - distance);
+}
+
+// 1..7 bytes that do not overlap their source, with no loop: two 4-byte
+// copies that meet or overlap, or single bytes at both ends and the middle.
+KVSFX_HOT void CopyShort(uint8_t* out, const uint8_t* from, uint32_t length) {
+    if (length >= 4) {
+        Copy4(out, from);
+        Copy4(out + length - 4, from + length - 4);
+    } else {
+        out[0] = from[0];
+        out[length / 2] = from[length / 2];
+        out[length - 1] = from[length - 1];
+    }
+}
+
+// length bytes to out from distance bytes back, within the window.
+void CopyBack(uint8_t* out, uint32_t distance, uint32_t length) {
+    const uint8_t* from = out - distance;
+    if (distance >= 8) {
+        if (length >= 8) CopyWords(out, distance, length);
+        else CopyShort(out, from, length);
+    } else if (distance == 1) {
+        // A run of one byte: whole words of it.
+        uint8_t pattern[8];
+        memset(pattern, from[0], sizeof pattern);
+        if (length >= 8) {
+            uint8_t* last = out + length - 8;
+            for (; out < last; out += 8) Copy8(out, pattern);
+            Copy8(last, pattern);
+        } else {
+            CopyShort(out, pattern, length);
+        }
+    } else if (length >= 16) {
+        // A short period: the first bytes one by one, then whole words taken
+        // from a multiple of the period that lies at least 8 bytes back.
+        uint32_t stride = distance * ((8 + distance - 1) / distance);
+        uint32_t head = stride - distance;
+        for (uint32_t i = 0; i < head; i++) out[i] = from[i];
+        CopyWords(out + head, stride, length - head);
+    } else {
+        for (uint32_t i = 0; i < length; i++) out[i] = from[i];
+    }
+}
+
+// A match of the fast loop whose source lies at least 16 bytes back, or
+// ahead in the previous pass without running into the window's last bytes:
+// whole 16-byte pieces, the last of which may run up to 15 bytes past the
+// match's end. The window there still holds bytes of the previous pass that
+// later matches may reach, so the 16 bytes past the end are saved first and
+// put back after. Each piece is read whole before it is written: a source
+// ahead of the destination, however close, is then read before the copy
+// overwrites it, as a forward byte-by-byte copy does.
+// Contract: out + length + 16 <= the window's allocation end, and source +
+// length + 16 likewise.
+KVSFX_HOT void CopyPieces(uint8_t* out, const uint8_t* source, uint32_t length) {
+    uint8_t* const end = out + length;
+    uint8_t beyond[kCopyPiece];
+    memcpy(beyond, end, kCopyPiece);
+    do {
+        uint8_t piece[kCopyPiece];
+        memcpy(piece, source, kCopyPiece);
+        memcpy(out, piece, kCopyPiece);
+        out += kCopyPiece;
+        source += kCopyPiece;
+    } while (out < end);
+    memcpy(end, beyond, kCopyPiece);
+}
+
+// A block with no distance codes: its one slot is invalid.
+const DecodeEntry kNoDistanceCode = kSlotInvalid;
+
+}  // namespace
+
+void CopyMatch(uint8_t* window, uint32_t pos, uint32_t distance, uint32_t length) {
+    uint8_t* out = window + pos;
+    if (distance > pos) {
+        // The source starts in the previous pass, at the window's far end,
+        // at or ahead of the destination: a forward copy reads bytes not yet
+        // overwritten, as memmove does.
+        uint32_t from = pos + kWindowSize - distance;
+        uint32_t piece = kWindowSize - from < length ? kWindowSize - from : length;
+        memmove(out, window + from, piece);
+        out += piece;
+        length -= piece;
+        if (length == 0) return;
+        // The rest comes from the window's start, the same distance back.
+    }
+    CopyBack(out, distance, length);
+}
+
+// The fast loop.
+// Assumes, at the top of every round: at least kFastInputBytes bytes in the
+// reader's current fill, and windowPos below kFastWindowLimit, so that
+// neither a refill of the reader nor a window flush can happen inside; and
+// a freshly refilled bit buffer with the slot of the next literal/length
+// code looked up. A match that would end past kFastMatchEnd ends the loop
+// undone (kMatchPending), so that every copy stays within the window's
+// allocation.
+// On 64 bits a refill holds a whole round: three literals, or a length
+// code with its extra bits and a distance code with its extra bits (15 + 5
+// + 15 + 13 = 48 bits); the 32-bit buffer refills before the distance, and
+// once more between a long distance code and its extra bits.
+// Every round ends with a refill and the next slot looked up, before the
+// bytes of the current match are copied, so that the lookup overlaps the
+// copy.
+// Leaves: the bit state, the input position and windowPos in *in and
+// *position; kInflateOk after an end of block, kInflateBadData on an invalid
+// code or a distance before the stream's first byte, kBlockGoesOn when the
+// assumptions no longer hold.
+int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, const CodeTables& distances,
+               PendingMatch* pending) {
+    const uint8_t* next = in->next;
+    const uint8_t* const end = next + (in->left > 0 ? in->left : 0);  // of the reader's fill
+    uint32_t count = in->count;
+    if (end - next < (ptrdiff_t)kFastInputBytes || *position >= kFastWindowLimit || in->padding != 0)
+        return kBlockGoesOn;
+    if (count >= kWordBits) {
+        // The careful path holds more bits than the word: give the whole
+        // bytes it read ahead back to the fill.
+        uint32_t back = (count - kRefilledBits + 7) / 8;
+        if (back > (uint32_t)(next - in->fillStart)) return kBlockGoesOn;
+        next -= back;
+        count -= 8 * back;
+    }
+    BitWord bits = (BitWord)in->bits;
+    const uint8_t* const inputLimit = end - kFastInputBytes;  // the last round starts at or before it
+    uint8_t* const window = state.window;
+    uint8_t* out = window + *position;
+    uint8_t* const outLimit = window + kFastWindowLimit;
+    const uint8_t* const matchEnd = window + kFastMatchEnd;
+    const DecodeEntry* const literalSlots = literals.slots;
+    const uint32_t literalMask = ((uint32_t)1 << literals.bits) - 1;
+    const DecodeEntry* const distanceSlots = distances.slots ? distances.slots : &kNoDistanceCode;
+    const uint32_t distanceMask = distances.slots ? ((uint32_t)1 << distances.bits) - 1 : 0;
+    int status = kBlockGoesOn;
+
+    Refill(bits, count, next);
+    DecodeEntry entry = literalSlots[(uint32_t)bits & literalMask];
+    for (;;) {
+        BitWord saved;
+        if (entry & kSlotLiteral) {
+            // Literals, as many as one refill holds.
+            bits >>= (uint8_t)entry;
+            count -= entry;
+            uint8_t literal = (uint8_t)(entry >> 16);
+            entry = literalSlots[(uint32_t)bits & literalMask];
+            *out++ = literal;
+            if (kLiteralsPerRefill > 1 && (entry & kSlotLiteral)) {
+                bits >>= (uint8_t)entry;
+                count -= entry;
+                literal = (uint8_t)(entry >> 16);
+                entry = literalSlots[(uint32_t)bits & literalMask];
+                *out++ = literal;
+                if (kLiteralsPerRefill > 2 && (entry & kSlotLiteral)) {
+                    bits >>= (uint8_t)entry;
+                    count -= entry;
+                    literal = (uint8_t)(entry >> 16);
+                    entry = literalSlots[(uint32_t)bits & literalMask];
+                    *out++ = literal;
+                }
+            }
+            Refill(bits, count, next);
+            if (out >= outLimit || next > inputLimit) break;
+            continue;
+        }
+
+        if (entry & kSlotExceptional) {
+            if (entry & kSlotLink) {
+                // A code longer than the root's width.
+                bits >>= (uint8_t)entry;
+                count -= entry;
+                entry = SubTableSlot(literals, entry, bits);
+                if (entry & kSlotLiteral) {
+                    bits >>= (uint8_t)entry;
+                    count -= entry;
+                    *out++ = (uint8_t)(entry >> 16);
+                    Refill(bits, count, next);
+                    entry = literalSlots[(uint32_t)bits & literalMask];
+                    if (out >= outLimit || next > inputLimit) break;
+                    continue;
+                }
+            }
+            if (entry & kSlotEndOfBlock) {
+                bits >>= (uint8_t)entry;
+                count -= entry;
+                status = kInflateOk;
+                break;
+            }
+            if (entry & kSlotInvalid) {
+                status = kInflateBadData;
+                break;
+            }
+        }
+
+        // A match: its length, then its distance.
+        saved = bits;
+        bits >>= (uint8_t)entry;
+        count -= entry;
+        uint32_t length = BaseAndExtra(entry, saved);
+        if (kWordBits == 32) Refill(bits, count, next);
+        entry = distanceSlots[(uint32_t)bits & distanceMask];
+        if (entry & kSlotExceptional) {
+            if (entry & kSlotInvalid) {
+                status = kInflateBadData;
+                break;
+            }
+            bits >>= (uint8_t)entry;
+            count -= entry;
+            entry = SubTableSlot(distances, entry, bits);
+            if (entry & kSlotInvalid) {
+                status = kInflateBadData;
+                break;
+            }
+        }
+        uint32_t distance;
+        if (kWordBits == 32 && SlotConsumed(entry) > (count & 0xFF)) {
+            // The code, a refill, then its extra bits.
+            uint32_t codeLength = SlotCodeLength(entry);
+            uint32_t extra = SlotConsumed(entry) - codeLength;
+            bits >>= codeLength;
+            count -= codeLength;
+            Refill(bits, count, next);
+            distance = (entry >> 16) + LowBits((uint32_t)bits, extra);
+            bits >>= extra;
+            count -= extra;
+        } else {
+            saved = bits;
+            bits >>= (uint8_t)entry;
+            count -= entry;
+            distance = BaseAndExtra(entry, saved);
+        }
+
+        uint32_t pos = (uint32_t)(out - window);
+        if (out + length > matchEnd) {
+            pending->length = length;
+            pending->distance = distance;
+            status = kMatchPending;
+            if (distance > pos && !state.windowWrapped) status = kInflateBadData;  // before the stream's first byte
+            break;
+        }
+        Refill(bits, count, next);
+        entry = literalSlots[(uint32_t)bits & literalMask];
+        // The copy: the common case in pieces, the others as CopyMatch does.
+        if (distance <= pos) {
+            if (distance >= kCopyPiece) CopyPieces(out, out - distance, length);
+            else CopyMatch(window, pos, distance, length);
+        } else {
+            if (!state.windowWrapped) {  // before the stream's first byte
+                status = kInflateBadData;
+                break;
+            }
+            const uint8_t* source = out + (kWindowSize - distance);
+            if (source + length + kCopyPiece <= window + kWindowAllocation)
+                CopyPieces(out, source, length);
+            else
+                CopyMatch(window, pos, distance, length);
+        }
+        out += length;
+        // The match ended at or before kFastMatchEnd: room for the literals
+        // of another round.
+        if (next > inputLimit) break;
+    }
+
+    count &= 0xFF;
+    in->left -= (int32_t)(next - in->next);
+    in->bits = bits;
+    in->count = count;
+    in->next = next;
+    *position = (uint32_t)(out - window);
+    return status;
+}
