@@ -19,21 +19,17 @@
 #include <thread>
 #include <vector>
 
-#include "extract_support.h"
 #include "resources/messages.h"
 #include "startup/sfx_state.h"
+#include "support/codec_control.h"
+#include "support/data.h"
+#include "support/fake_platform.h"
+#include "support/files.h"
+#include "support/sfx_image.h"
+#include "support/stub_state.h"
+#include "support/zip_writer.h"
 
 namespace {
-
-ZipItem Item(const std::string& name, const std::string& data, int method = 8) {
-    ZipItem item;
-    item.name = name;
-    item.data = data;
-    item.method = method;
-    return item;
-}
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 size_t Occurrences(const std::string& text, const std::string& part) {
     size_t count = 0;

@@ -16,11 +16,12 @@
 
 #include "codec/codec.h"
 #include "failure/failure.h"
-#include "fake_platform.h"
 #include "platform/posix/codepage.h"
 #include "resources/message_data.h"
 #include "resources/messages.h"
 #include "startup/sfx_state.h"
+#include "support/codec_control.h"
+#include "support/fake_platform.h"
 
 namespace {
 
@@ -37,32 +38,11 @@ std::string Ansi(const std::string& utf8) {
     return out;
 }
 
-std::string Deflate(const std::string& data) {
-    z_stream z = {};
-    deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, data.size()), '\0');
-    z.next_in = (Bytef*)data.data();
-    z.avail_in = (uInt)data.size();
-    z.next_out = (Bytef*)out.data();
-    z.avail_out = (uInt)out.size();
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
+// The stream as zlib decodes it; it must end within 64 KiB.
 std::string ZlibInflate(const uint8_t* stream, uint32_t length) {
-    z_stream z = {};
-    inflateInit2(&z, -15);
-    std::string out(1 << 16, '\0');
-    z.next_in = (Bytef*)stream;
-    z.avail_in = length;
-    z.next_out = (Bytef*)out.data();
-    z.avail_out = (uInt)out.size();
-    EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
-    out.resize(z.total_out);
-    inflateEnd(&z);
-    return out;
+    Bytes out;
+    EXPECT_EQ(ZlibInflateInto(stream, length, 1 << 16, &out), Z_STREAM_END);
+    return AsString(out);
 }
 
 // Blocks the loader holds: the fake's allocations, minus releases.
@@ -282,7 +262,7 @@ TEST_F(Messages, DialogTemplates) {
 TEST_F(Messages, GuardsAndFailures) {
     const uint32_t usable = messageBlockSize - 2;
     // Exactly the usable size passes; the guards stay.
-    ASSERT_FALSE(LoadFails(Deflate(std::string(usable, 'x'))));
+    ASSERT_FALSE(LoadFails(Deflate(std::string(usable, 'x'), 9, 9)));
     EXPECT_EQ(state.messageTable[usable - 1], 'x');
     EXPECT_EQ(state.messageTable[usable], 0xDE);
     EXPECT_EQ(liveBlocks, 1);
@@ -292,7 +272,7 @@ TEST_F(Messages, GuardsAndFailures) {
     // One byte more fails, even when the bytes that overflow equal the guards.
     for (const std::string& overlong : {std::string(usable + 1, 'x'), std::string(usable, 'x') + "\xDE",
                                         std::string(usable, 'x') + "\xDE\xAD", std::string(3 * usable, 'x')}) {
-        EXPECT_TRUE(LoadFails(Deflate(overlong))) << overlong.size() << " bytes";
+        EXPECT_TRUE(LoadFails(Deflate(overlong, 9, 9))) << overlong.size() << " bytes";
     }
     // A damaged or cut stream fails instead of leaving a table of holes.
     std::string table((const char*)messageTableStream, messageTableStreamLength);
