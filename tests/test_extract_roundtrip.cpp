@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <time.h>
-#include <utime.h>
 
 #include <string>
 #include <vector>

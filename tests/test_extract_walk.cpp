@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <utime.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -561,8 +560,7 @@ TEST(Walk, FailedEntryKeepsTheFileItWouldReplace) {
         auto existing = [](const std::string& out) {
             mkdir(out.c_str(), 0755);
             WriteFileBytes(out + "/target.txt", "the user's own file");
-            struct utimbuf times = {1000000000, 1000000000};
-            utime((out + "/target.txt").c_str(), &times);
+            SetFileTimes(out + "/target.txt", 1000000000);
         };
         // Yes to the overwrite question, and Yes to the abort question.
         Outcome run = Extract("failed-entry", row.zip, {kAnswerYes, kAnswerYes}, row.flags, row.input, existing,

@@ -402,10 +402,7 @@ TEST(ReadAhead, ReadsAndSeeksSeeTheFileAsItIs) {
     std::string path = ::testing::TempDir() + "/read-ahead.bin";
     std::string bytes(300000, '\0');
     for (size_t i = 0; i < bytes.size(); i++) bytes[i] = (char)(i * 131 + i / 251);
-    FILE* out = fopen(path.c_str(), "wb");
-    ASSERT_NE(nullptr, out);
-    fwrite(bytes.data(), 1, bytes.size(), out);
-    fclose(out);
+    WriteFileBytes(path, bytes);
 
     FileHandle file = sfxPlatform.openFile(path.c_str(), kShareDenyWrite);
     ASSERT_NE(0, file);

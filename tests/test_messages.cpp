@@ -8,9 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,6 +20,7 @@
 #include "startup/sfx_state.h"
 #include "support/codec_control.h"
 #include "support/fake_platform.h"
+#include "support/files.h"
 
 namespace {
 
@@ -343,16 +342,14 @@ bool HasZipSignature(const std::string& bytes) {
 }
 
 TEST(Generator, CommittedDataIsAFreshGenerationWithoutZipSignatures) {
-    std::string tool = std::string("python3 ") + KVSFX_SOURCE_DIR + "/tools/gen_messages.py";
-    EXPECT_EQ(system((tool + " --check").c_str()), 0);
+    std::string tool = "python3 " + ShellQuote(std::string(KVSFX_SOURCE_DIR) + "/tools/gen_messages.py");
+    EXPECT_EQ(RunIn(".", tool + " --check").status, 0);
     EXPECT_FALSE(HasZipSignature(std::string((const char*)messageOffsets, sizeof messageOffsets) +
                                  std::string((const char*)messageTableStream, messageTableStreamLength) +
                                  std::string((const char*)passwordTemplateStream, passwordTemplateStreamLength)));
 
     // The generator refuses a source that breaks the table's rules.
-    std::ifstream in(std::string(KVSFX_SOURCE_DIR) + "/src/resources/messages.txt");
-    std::stringstream source;
-    source << in.rdbuf();
+    const std::string source = ReadFileBytes(std::string(KVSFX_SOURCE_DIR) + "/src/resources/messages.txt");
     const struct { const char* from; const char* to; } faults[] = {
         {"sortie\\_: %s", "sortie : %s"},             // ordinary blank before a colon
         {"32\\_bits", "32\u00A0bits"},                // invisible no-break space
@@ -361,14 +358,14 @@ TEST(Generator, CommittedDataIsAFreshGenerationWithoutZipSignatures) {
     };
     std::string dir = testing::TempDir();
     for (const auto& f : faults) {
-        std::string text = source.str();
+        std::string text = source;
         ASSERT_NE(text.find(f.from), std::string::npos) << f.from;
         text.replace(text.find(f.from), strlen(f.from), f.to);
-        std::ofstream(dir + "bad_messages.txt") << text;
+        WriteFileBytes(dir + "bad_messages.txt", text);
         std::remove((dir + "bad_data.cpp").c_str());
-        EXPECT_NE(system((tool + " --source " + dir + "bad_messages.txt --output " + dir + "bad_data.cpp 2>/dev/null").c_str()), 0)
+        EXPECT_NE(RunIn(".", tool + " --source " + dir + "bad_messages.txt --output " + dir + "bad_data.cpp").status, 0)
             << f.to;
-        EXPECT_FALSE(std::ifstream(dir + "bad_data.cpp").good()) << f.to;
+        EXPECT_FALSE(Exists(dir + "bad_data.cpp")) << f.to;
     }
 }
 
