@@ -78,11 +78,7 @@ struct OnTerminal {
             dup2(err, 2);
             close(slaveSide);
             close(master);
-            std::vector<char*> args;
-            for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
+            ExecProgram(argv);
         }
         *pid = (int)child;
         if (!input.empty()) {
@@ -92,10 +88,8 @@ struct OnTerminal {
 
     // Waits for the end; the exit code, or -1 after a signal.
     ProgramResult Finish(int pid) {
-        int status = 0;
-        waitpid(pid, &status, 0);
         ProgramResult result;
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.exitCode = WaitExitCode(pid);
         result.out = ReadFileBytes(outPath);
         result.err = ReadFileBytes(errPath);
         return result;

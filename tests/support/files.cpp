@@ -121,11 +121,7 @@ ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string
         dup2(err[1], 2);
         for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
         if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        ExecProgram(argv);
     }
     if (started) *started = (int)child;
     close(in[0]);
@@ -172,10 +168,22 @@ ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string
     if (inOpen) close(in[1]);
     close(out[0]);
     close(err[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.exitCode = WaitExitCode(child);
     return result;
+}
+
+void ExecProgram(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+int WaitExitCode(int pid) {
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string ShellQuote(const std::string& text) {

@@ -65,6 +65,12 @@ ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string
                          int timeoutSeconds = 120, const std::string& folder = "",
                          std::atomic<int>* started = nullptr);
 
+// In a child after fork: becomes argv[0] with the arguments, or ends with
+// 127 when it cannot.
+[[noreturn]] void ExecProgram(const std::vector<std::string>& argv);
+// Waits for the end of a child; its exit code, or -1 after a signal.
+int WaitExitCode(int pid);
+
 std::string ShellQuote(const std::string& text);
 
 struct RunResult {

@@ -16,13 +16,12 @@ a password-protected file).
 """
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import time
 
 from samples import fresh, sample_files, write_tree
-from session import Session, Unavailable, TestFailure, expect, expect_same_tree
+from session import Session, Unavailable, TestFailure, expect, expect_same_tree, prepare_run
 
 SYSTEM_DLLS = {'kernel32.dll', 'advapi32.dll', 'msvcrt.dll'}
 
@@ -159,14 +158,8 @@ def main():
             print('FAILED: %s' % failure)
             return 1
         return 0
-    for variable, value in (('KVSFX_MAKE_EXE', MAKE), ('KVSFX_STUB', STUB), ('KVSFX_WINEPREFIX', PREFIX),
-                            ('KVSFX_WORK', WORK)):
-        if not value or (variable != 'KVSFX_WORK' and not os.path.exists(value)):
-            print('%s is not set or does not exist: %r' % (variable, value))
-            return 1
-    os.makedirs(WORK, exist_ok=True)
-    # The hard time limit ends the test with SIGTERM: close the session first.
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(124))
+    if not prepare_run((('KVSFX_MAKE_EXE', MAKE), ('KVSFX_STUB', STUB), ('KVSFX_WINEPREFIX', PREFIX)), WORK):
+        return 1
     try:
         session = Session(PREFIX, None, os.path.join(WORK, 'shots'), [WORK, os.path.dirname(MAKE), os.path.dirname(STUB)])
     except Unavailable as reason:

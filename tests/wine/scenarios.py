@@ -15,13 +15,12 @@ extracts. Each scenario ends everything it started, whatever happens.
 import os
 import random
 import shutil
-import signal
 import subprocess
 import sys
 import time
 
 from samples import fresh, sample_files, write_tree
-from session import Session, TestFailure, Unavailable, expect, expect_same_tree
+from session import Session, TestFailure, Unavailable, expect, expect_same_tree, prepare_run
 
 STUB = os.environ.get('KVSFX_STUB', '')
 MAKE = os.environ.get('KVSFX_MAKE', '')
@@ -556,14 +555,9 @@ SCENARIOS = {
 
 def main():
     name = sys.argv[1]
-    for variable, value in (('KVSFX_STUB', STUB), ('KVSFX_MAKE', MAKE), ('KVSFX_PROBE', PROBE),
-                            ('KVSFX_WINEPREFIX', PREFIX), ('KVSFX_WORK', WORK)):
-        if not value or (variable != 'KVSFX_WORK' and not os.path.exists(value)):
-            print('%s is not set or does not exist: %r' % (variable, value))
-            return 1
-    os.makedirs(WORK, exist_ok=True)
-    # The hard time limit ends the test with SIGTERM: close the session first.
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(124))
+    if not prepare_run((('KVSFX_STUB', STUB), ('KVSFX_MAKE', MAKE), ('KVSFX_PROBE', PROBE),
+                        ('KVSFX_WINEPREFIX', PREFIX)), WORK):
+        return 1
     shots = SHOTS or os.path.join(WORK, 'shots')
     os.makedirs(shots, exist_ok=True)
     try:
