@@ -21,6 +21,7 @@
 #include "support/data.h"
 #include "support/fake_platform.h"
 #include "support/files.h"
+#include "support/le.h"
 #include "support/sfx_image.h"
 #include "support/stub_state.h"
 #include "support/zip_writer.h"
@@ -116,18 +117,16 @@ TEST(Walk, ExtractsEveryKindOfEntryAndCountsFilesOnly) {
 // An extra block: id, data size (the data's own length unless given), data.
 std::string ExtraBlock(uint16_t id, const std::string& data, int size = -1) {
     uint32_t length = size < 0 ? (uint32_t)data.size() : (uint32_t)size;
-    std::string out = {(char)(id & 0xFF), (char)(id >> 8), (char)(length & 0xFF), (char)(length >> 8)};
+    std::string out;
+    Put16(&out, id);
+    Put16(&out, length);
     return out + data;
-}
-
-std::string Le32Bytes(uint32_t value) {
-    return {(char)value, (char)(value >> 8), (char)(value >> 16), (char)(value >> 24)};
 }
 
 // The extended timestamp block: flags, then the times it announces.
 std::string Stamp(uint8_t flags, const std::vector<int32_t>& times, int size = -1) {
     std::string data(1, (char)flags);
-    for (int32_t t : times) data += Le32Bytes((uint32_t)t);
+    for (int32_t t : times) Put32(&data, (uint32_t)t);
     return ExtraBlock(0x5455, data, size);
 }
 

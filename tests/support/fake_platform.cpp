@@ -258,8 +258,3 @@ std::string Utf8(const std::string& text) {
     }
     return out;
 }
-
-std::string MessageUtf8(int index) {
-    LoadMessagesForTest();
-    return Utf8(MessageText(index));
-}

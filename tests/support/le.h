@@ -14,7 +14,6 @@ inline void SetLe32(uint8_t* p, uint32_t v) { SetLe16(p, v & 0xFFFF); SetLe16(p 
 
 // The same on a byte string.
 inline uint32_t Le32At(const std::string& bytes, size_t at) { return Le32((const uint8_t*)bytes.data() + at); }
-inline void SetLe32At(std::string& bytes, size_t at, uint32_t v) { SetLe32((uint8_t*)&bytes[at], v); }
 
 inline void Put16(std::string* out, uint32_t value) {
     out->push_back((char)(value & 0xFF));
