@@ -1,8 +1,4 @@
 # The decoding core: inflater, CRC-32 and output stage, decryption keys.
-add_library(kvsfx_inflate_harness STATIC ${CMAKE_CURRENT_LIST_DIR}/inflate_harness.cpp)
-target_link_libraries(kvsfx_inflate_harness PUBLIC kvsfx_fake_platform ZLIB::ZLIB deflate)
-target_compile_options(kvsfx_inflate_harness PRIVATE ${KVSFX_WARNINGS})
-
 kvsfx_test(test_inflate test_inflate.cpp)
 kvsfx_test(test_inflate_malformed test_inflate_malformed.cpp)
 kvsfx_test(test_inflate_tables test_inflate_tables.cpp)
@@ -11,9 +7,6 @@ kvsfx_test(test_crc_crypt test_crc_crypt.cpp)
 # buffer), which this machine may not be able to run itself.
 kvsfx_test(test_inflate_narrow test_inflate.cpp test_inflate_malformed.cpp ${SRC}/codec/inflate_fast.cpp)
 target_compile_definitions(test_inflate_narrow PRIVATE KVSFX_NARROW_BIT_BUFFER)
-foreach(name test_inflate test_inflate_malformed test_inflate_tables test_crc_crypt test_inflate_narrow)
-  target_link_libraries(${name} PRIVATE kvsfx_inflate_harness)
-endforeach()
 # A decoder that runs on over a stream's end would hang its test: stop it.
 set_tests_properties(test_inflate test_inflate_malformed test_inflate_tables test_crc_crypt test_inflate_narrow
   PROPERTIES TIMEOUT 300)

@@ -1,15 +1,21 @@
 // kvsfx-make end to end on fake stubs: what it writes for folders and zips,
 // the configuration block and header, encryption, and every refusal. The
-// results are read back independently (builder_support.h) and checked by
+// results are read back independently (support/stub_walk.h) and checked by
 // Info-ZIP unzip and Python's zipfile as peers.
 #include <sys/time.h>
 #include <time.h>
 
 #include <map>
 
-#include "builder_support.h"
+#include <gtest/gtest.h>
+#include <zlib.h>
 
-using namespace buildertest;
+#include "support/codec_control.h"
+#include "support/data.h"
+#include "support/files.h"
+#include "support/le.h"
+#include "support/sfx_image.h"
+#include "support/stub_walk.h"
 
 namespace {
 
@@ -46,9 +52,7 @@ void SetKnownTime(const std::string& path) {
     local.tm_min = 5;
     local.tm_sec = 6;
     local.tm_isdst = -1;
-    const time_t when = mktime(&local);
-    struct timeval times[2] = {{when, 0}, {when, 0}};
-    utimes(path.c_str(), times);
+    SetFileTimes(path, mktime(&local));
 }
 
 class BuilderTest : public ::testing::Test {

@@ -8,9 +8,15 @@
 
 #include <map>
 
-#include "builder_support.h"
+#include <gtest/gtest.h>
+#include <zlib.h>
 
-using namespace buildertest;
+#include "support/codec_control.h"
+#include "support/data.h"
+#include "support/files.h"
+#include "support/le.h"
+#include "support/sfx_image.h"
+#include "support/stub_walk.h"
 
 namespace {
 

@@ -1,9 +1,15 @@
 // Spanned sets from kvsfx-make: volume files and folders, their sizes, and
 // the walk the stub makes through them (records never split, descriptors on
 // the volume of their data), for ".ZIP" and ".EXE" volumes.
-#include "builder_support.h"
+#include <gtest/gtest.h>
+#include <zlib.h>
 
-using namespace buildertest;
+#include "support/codec_control.h"
+#include "support/data.h"
+#include "support/files.h"
+#include "support/le.h"
+#include "support/sfx_image.h"
+#include "support/stub_walk.h"
 
 namespace {
 

@@ -3,9 +3,15 @@
 // files' times, the order a folder lists them in and the time zone.
 #include <sys/time.h>
 
-#include "builder_support.h"
+#include <gtest/gtest.h>
+#include <zlib.h>
 
-using namespace buildertest;
+#include "support/codec_control.h"
+#include "support/data.h"
+#include "support/files.h"
+#include "support/le.h"
+#include "support/sfx_image.h"
+#include "support/stub_walk.h"
 
 namespace {
 
@@ -16,11 +22,6 @@ const int64_t kDate = 1700000001;  // 2023-11-14 22:13:21 UTC: an odd second
 // DOS words of 2023-11-14 at hour:13:20.
 uint16_t DosDate() { return (43 << 9) | (11 << 5) | 14; }
 uint16_t DosTime(int hour) { return (uint16_t)((hour << 11) | (13 << 5) | 10); }
-
-void SetTime(const std::string& path, int64_t when) {
-    struct timeval times[2] = {{(time_t)when, 0}, {(time_t)when, 0}};
-    utimes(path.c_str(), times);
-}
 
 // The modification times of the extended timestamp blocks of an extra field.
 std::vector<int64_t> Stamps(const std::string& extra) {
@@ -52,7 +53,7 @@ protected:
             const std::string path = scratch / (root + "/" + name);
             if (name.back() == '/') mkdir(path.c_str(), 0777);
             else WriteBytes(path, TextBytes(3000, (uint32_t)name.size()));
-            SetTime(path, first + 3601 * (int64_t)k);
+            SetFileTimes(path, first + 3601 * (int64_t)k);
         }
     }
 
@@ -74,7 +75,7 @@ protected:
 // headers; the DOS words stay local time for readers that know no better.
 TEST_F(BuilderTimes, EveryEntryCarriesItsExactTime) {
     MakeTree("t", kDate);
-    SetTime(scratch / "t/dir/z.txt", 100000000);  // 1973: before any DOS date
+    SetFileTimes(scratch / "t/dir/z.txt", 100000000);  // 1973: before any DOS date
     const Bytes file = Built(std::string("TZ=") + kParis, "out/t.exe", "t/dir");
     const Block block = ReadBlock(file);
     const StubWalk walk = WalkLikeStub({file}, block.archiveStart, false);

@@ -5,16 +5,15 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <unistd.h>
 
 #include "codec/codec.h"
 #include "failure/recovery.h"
-#include "fake_platform.h"
-#include "inflate_harness.h"
 #include "resources/messages.h"
 #include "startup/sfx_state.h"
+#include "support/fake_platform.h"
+#include "support/inflate_harness.h"
+#include "support/le.h"
 
 namespace {
 
@@ -45,7 +44,7 @@ TEST_F(CrcCrypt, CrcCheckValueAndTable) {
 // carried across calls, agree with zlib, with and without carry-less
 // multiply (where the processor has it).
 TEST_F(CrcCrypt, CrcAgreesWithZlib) {
-    Bytes data = RandomBytes(4096 + 64, 9);
+    Bytes data = NoiseBytes(4096 + 64, 9);
     for (int fast = 0; fast < 2; fast++) {
         SCOPED_TRACE(UseFastCrc(fast) ? "carry-less multiply" : "tables");
         for (size_t offset = 0; offset < 16; offset++)
@@ -72,12 +71,11 @@ struct EncryptedEntry {
 };
 
 EncryptedEntry ReadEntry(const std::string& name) {
-    std::ifstream in(std::string(KVSFX_SOURCE_DIR) + "/tests/data/zipcrypto/" + name, std::ios::binary);
     EncryptedEntry entry;
-    entry.archive.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    entry.archive = ReadBytes(std::string(KVSFX_SOURCE_DIR) + "/tests/data/zipcrypto/" + name);
     const uint8_t* p = entry.archive.data() + 4;
-    auto u16 = [&](int at) { return (uint16_t)(p[at] | p[at + 1] << 8); };
-    auto u32 = [&](int at) { return (uint32_t)u16(at) | (uint32_t)u16(at + 2) << 16; };
+    auto u16 = [&](int at) { return (uint16_t)Le16(p + at); };
+    auto u32 = [&](int at) { return Le32(p + at); };
     entry.header = {u16(0), u16(2), u16(4), u16(6), u16(8), u32(10), u32(14), u32(18), u16(22), u16(24)};
     entry.dataOffset = 30 + entry.header.nameLength + entry.header.extraLength;
     entry.encrypted.assign(entry.archive.begin() + entry.dataOffset,
@@ -86,8 +84,7 @@ EncryptedEntry ReadEntry(const std::string& name) {
 }
 
 Bytes PlainText() {
-    std::ifstream in(std::string(KVSFX_SOURCE_DIR) + "/tests/data/zipcrypto/plain.txt", std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return ReadBytes(std::string(KVSFX_SOURCE_DIR) + "/tests/data/zipcrypto/plain.txt");
 }
 
 void UsePassword(const char* text) { ASSERT_EQ(AcceptPassword(text), 1); }

@@ -9,31 +9,17 @@
 
 #include <string>
 
-#include "extract_support.h"
 #include "resources/messages.h"
 #include "startup/sfx_state.h"
+#include "support/codec_control.h"
+#include "support/data.h"
+#include "support/fake_platform.h"
+#include "support/files.h"
+#include "support/sfx_image.h"
+#include "support/stub_state.h"
+#include "support/zip_writer.h"
 
 namespace {
-
-ZipItem Item(const std::string& name, const std::string& data) {
-    ZipItem item;
-    item.name = name;
-    item.data = data;
-    return item;
-}
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-bool IsLink(const std::string& path) {
-    struct stat info;
-    return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
-}
-
-std::string LinkTarget(const std::string& path) {
-    char target[4096];
-    ssize_t length = readlink(path.c_str(), target, sizeof target);
-    return length < 0 ? "" : std::string(target, (size_t)length);
-}
 
 bool IsEmptyFolder(const std::string& path) {
     ProgramResult listing = RunProgram({"/bin/ls", "-A", path});

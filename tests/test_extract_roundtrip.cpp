@@ -7,50 +7,28 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <time.h>
-#include <utime.h>
 
 #include <string>
 #include <vector>
-
-#include "extract_support.h"
+#include "support/codec_control.h"
+#include "support/data.h"
+#include "support/fake_platform.h"
+#include "support/files.h"
+#include "support/sfx_image.h"
+#include "support/stub_state.h"
+#include "support/zip_writer.h"
 
 namespace {
 
 const std::string kStub = KVSFX_STUB_PATH;
 const std::string kMake = KVSFX_MAKE_PATH;
 
-std::string Noise(size_t size, uint32_t seed) {
-    std::string noise(size, '\0');
-    for (size_t i = 0; i < size; i++) {
-        seed = seed * 1103515245u + 12345u;
-        noise[i] = (char)(seed >> 23);
-    }
-    return noise;
-}
-
-// Text with repeats, as source files have: deflate shrinks it a lot.
-std::string Prose(size_t size, uint32_t seed) {
-    static const char* const words[] = {"extraction ", "dossier ", "fichier ", "été ", "crème\n", "zip ", "données "};
-    std::string text;
-    while (text.size() < size) {
-        seed = seed * 1103515245u + 12345u;
-        text += words[(seed >> 16) % 7];
-    }
-    text.resize(size);
-    return text;
-}
-
-void SetTime(const std::string& path, time_t when) {
-    struct utimbuf times = {when, when};
-    utime(path.c_str(), &times);
-}
-
 // The test tree. Times are even seconds: the DOS time keeps no odd ones.
 void WriteTree(const std::string& root, bool big) {
     time_t when = 1700000000;  // an even second
     auto file = [&](const std::string& path, const std::string& data) {
         WriteFileBytes(root + "/" + path, data);
-        SetTime(root + "/" + path, when);
+        SetFileTimes(root + "/" + path, when);
         when += 3602;
     };
     for (const char* folder : {"", "/Été 2024", "/Été 2024/sous dossier", "/vide", "/a", "/a/b", "/a/b/c"})
@@ -231,7 +209,7 @@ TEST_F(RoundTrip, ExactTimesInAnyTimeZone) {
     int64_t when = 1700000001;
     for (const char* name : {"un.txt", "sous/deux.bin", "sous/trois.txt"}) {
         WriteFileBytes(from + "/" + name, Prose(4000, (uint32_t)when));
-        SetTime(from + "/" + name, (time_t)when);
+        SetFileTimes(from + "/" + name, (time_t)when);
         when += 86400 * 150 + 3601;  // across a change of summer time
     }
     auto source = ReadTree(from);

@@ -19,21 +19,17 @@
 #include <thread>
 #include <vector>
 
-#include "extract_support.h"
 #include "resources/messages.h"
 #include "startup/sfx_state.h"
+#include "support/codec_control.h"
+#include "support/data.h"
+#include "support/fake_platform.h"
+#include "support/files.h"
+#include "support/sfx_image.h"
+#include "support/stub_state.h"
+#include "support/zip_writer.h"
 
 namespace {
-
-ZipItem Item(const std::string& name, const std::string& data, int method = 8) {
-    ZipItem item;
-    item.name = name;
-    item.data = data;
-    item.method = method;
-    return item;
-}
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 size_t Occurrences(const std::string& text, const std::string& part) {
     size_t count = 0;
@@ -82,11 +78,7 @@ struct OnTerminal {
             dup2(err, 2);
             close(slaveSide);
             close(master);
-            std::vector<char*> args;
-            for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
+            ExecProgram(argv);
         }
         *pid = (int)child;
         if (!input.empty()) {
@@ -96,10 +88,8 @@ struct OnTerminal {
 
     // Waits for the end; the exit code, or -1 after a signal.
     ProgramResult Finish(int pid) {
-        int status = 0;
-        waitpid(pid, &status, 0);
         ProgramResult result;
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.exitCode = WaitExitCode(pid);
         result.out = ReadFileBytes(outPath);
         result.err = ReadFileBytes(errPath);
         return result;

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <utime.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -15,11 +14,17 @@
 #include <string>
 #include <vector>
 
-#include "extract_support.h"
-#include "fake_platform.h"
 #include "codec/codec.h"
 #include "resources/messages.h"
 #include "startup/sfx_state.h"
+#include "support/codec_control.h"
+#include "support/data.h"
+#include "support/fake_platform.h"
+#include "support/files.h"
+#include "support/le.h"
+#include "support/sfx_image.h"
+#include "support/stub_state.h"
+#include "support/zip_writer.h"
 
 namespace {
 
@@ -29,30 +34,12 @@ std::string Text(size_t size, char seed = 'a') {
     return text;
 }
 
-// Bytes that deflate cannot shrink.
-std::string Noise(size_t size, uint32_t seed) {
-    std::string noise(size, '\0');
-    for (size_t i = 0; i < size; i++) {
-        seed = seed * 1103515245u + 12345u;
-        noise[i] = (char)(seed >> 23);
-    }
-    return noise;
-}
-
 // The default time of ZipItem, 2025-04-15 13:33:20, as local time.
 int64_t EntryTime() {
     struct tm local = {};
     local.tm_year = 125, local.tm_mon = 3, local.tm_mday = 15, local.tm_hour = 13, local.tm_min = 33, local.tm_sec = 20;
     local.tm_isdst = -1;
     return (int64_t)mktime(&local);
-}
-
-ZipItem Item(const std::string& name, const std::string& data, int method = 8) {
-    ZipItem item;
-    item.name = name;
-    item.data = data;
-    item.method = method;
-    return item;
 }
 
 std::string Signature(uint8_t third, uint8_t fourth) { return std::string("PK") + (char)third + (char)fourth; }
@@ -95,11 +82,6 @@ std::string LastName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-int64_t ModifiedTime(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 ? (int64_t)info.st_mtime : -1;
-}
-
 // The temporary files left anywhere under folder, one path a line.
 std::string Leftovers(const std::string& folder) {
     std::string found;
@@ -135,18 +117,16 @@ TEST(Walk, ExtractsEveryKindOfEntryAndCountsFilesOnly) {
 // An extra block: id, data size (the data's own length unless given), data.
 std::string ExtraBlock(uint16_t id, const std::string& data, int size = -1) {
     uint32_t length = size < 0 ? (uint32_t)data.size() : (uint32_t)size;
-    std::string out = {(char)(id & 0xFF), (char)(id >> 8), (char)(length & 0xFF), (char)(length >> 8)};
+    std::string out;
+    Put16(&out, id);
+    Put16(&out, length);
     return out + data;
-}
-
-std::string Le32Bytes(uint32_t value) {
-    return {(char)value, (char)(value >> 8), (char)(value >> 16), (char)(value >> 24)};
 }
 
 // The extended timestamp block: flags, then the times it announces.
 std::string Stamp(uint8_t flags, const std::vector<int32_t>& times, int size = -1) {
     std::string data(1, (char)flags);
-    for (int32_t t : times) data += Le32Bytes((uint32_t)t);
+    for (int32_t t : times) Put32(&data, (uint32_t)t);
     return ExtraBlock(0x5455, data, size);
 }
 
@@ -299,33 +279,10 @@ std::string DeflatedEntry(const std::string& name, const std::string& stream, ui
     return bytes;
 }
 
-// data deflated as if dictionary had come before it in the same stream.
-std::string DeflateAfter(const std::string& dictionary, const std::string& data) {
-    z_stream z = {};
-    deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    deflateSetDictionary(&z, (const Bytef*)dictionary.data(), (uInt)dictionary.size());
-    std::string out(deflateBound(&z, data.size()), '\0');
-    z.next_in = (Bytef*)data.data();
-    z.avail_in = (uInt)data.size();
-    z.next_out = (Bytef*)&out[0];
-    z.avail_out = (uInt)out.size();
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
 // zlib's result for a raw deflate stream that should decode to size bytes.
 int ZlibUncompress(const std::string& stream, size_t size) {
-    z_stream z = {};
-    inflateInit2(&z, -15);
-    std::string out(size, '\0');
-    z.next_in = (Bytef*)stream.data();
-    z.avail_in = (uInt)stream.size();
-    z.next_out = (Bytef*)&out[0];
-    z.avail_out = (uInt)out.size();
-    int result = inflate(&z, Z_FINISH);
-    inflateEnd(&z);
+    Bytes out;
+    int result = ZlibInflateInto(stream.data(), stream.size(), size, &out);
     return result == Z_STREAM_END ? Z_OK : result;
 }
 
@@ -602,8 +559,7 @@ TEST(Walk, FailedEntryKeepsTheFileItWouldReplace) {
         auto existing = [](const std::string& out) {
             mkdir(out.c_str(), 0755);
             WriteFileBytes(out + "/target.txt", "the user's own file");
-            struct utimbuf times = {1000000000, 1000000000};
-            utime((out + "/target.txt").c_str(), &times);
+            SetFileTimes(out + "/target.txt", 1000000000);
         };
         // Yes to the overwrite question, and Yes to the abort question.
         Outcome run = Extract("failed-entry", row.zip, {kAnswerYes, kAnswerYes}, row.flags, row.input, existing,

@@ -6,8 +6,8 @@
 
 #include <functional>
 
-#include "inflate_harness.h"
 #include "startup/sfx_state.h"
+#include "support/inflate_harness.h"
 
 namespace {
 
@@ -21,9 +21,9 @@ const std::vector<Input>& Inputs() {
         std::vector<Input> list = {
             {"empty", {}},
             {"one byte", {0x5A}},
-            {"random 100", RandomBytes(100, 1)},
-            {"random 5000", RandomBytes(5000, 2)},
-            {"random 70000", RandomBytes(70000, 3)},
+            {"random 100", NoiseBytes(100, 1)},
+            {"random 5000", NoiseBytes(5000, 2)},
+            {"random 70000", NoiseBytes(70000, 3)},
             {"text 3000", TextLike(3000, 4)},
             {"text 32768", TextLike(32768, 5)},
             {"text 32769", TextLike(32769, 6)},
@@ -35,7 +35,7 @@ const std::vector<Input>& Inputs() {
             {"zeros 70000", Bytes(70000, 0)},
         };
         Bytes mixed = TextLike(30000, 12);
-        Bytes random = RandomBytes(20000, 13);
+        Bytes random = NoiseBytes(20000, 13);
         Bytes runs = LongRuns(40000, 14);
         mixed.insert(mixed.end(), random.begin(), random.end());
         mixed.insert(mixed.end(), runs.begin(), runs.end());

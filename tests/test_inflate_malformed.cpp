@@ -9,8 +9,8 @@
 
 #include "codec/codec.h"
 #include "codec/inflate.h"
-#include "inflate_harness.h"
 #include "startup/sfx_state.h"
+#include "support/inflate_harness.h"
 
 namespace {
 
@@ -454,7 +454,7 @@ TEST_F(InflateMalformed, TruncatedStreamsEndWithOne) {
     streams.push_back(ZlibDeflate(text, 9, Z_DEFAULT_STRATEGY));
     streams.push_back(ZlibDeflate(text, 6, Z_FIXED));
     streams.push_back(ZlibDeflate(LongRuns(3000, 22), 1, Z_RLE));
-    streams.push_back(ZlibDeflate(RandomBytes(300, 23), 0, Z_DEFAULT_STRATEGY));
+    streams.push_back(ZlibDeflate(NoiseBytes(300, 23), 0, Z_DEFAULT_STRATEGY));
     streams.push_back(LibdeflateDeflate(text, 12));
     InflateOptions memory;
     memory.target = Target::Memory;
@@ -485,7 +485,7 @@ TEST_F(InflateMalformed, FlippedBitsStayInBounds) {
     std::vector<Bytes> streams = {ZlibDeflate(TextLike(4000, 31), 9, Z_DEFAULT_STRATEGY),
                                   ZlibDeflate(LongRuns(6000, 32), 6, Z_FIXED),
                                   LibdeflateDeflate(SmallAlphabet(5000, 33, 5), 9),
-                                  ZlibDeflate(RandomBytes(1000, 34), 0, Z_DEFAULT_STRATEGY)};
+                                  ZlibDeflate(NoiseBytes(1000, 34), 0, Z_DEFAULT_STRATEGY)};
     InflateOptions options;
     options.target = Target::Memory;
     options.capacity = 3000;
@@ -546,7 +546,7 @@ TEST_F(InflateMalformed, ExactlyOneWindowIsWrittenOutWhole) {
 TEST_F(InflateMalformed, AnErrorLeavesTheLastPartialWindowUnwritten) {
     for (size_t good : {32767u, 32768u, 40000u, 70000u}) {
         SCOPED_TRACE(good);
-        Bytes data = RandomBytes(good, (uint32_t)good);
+        Bytes data = NoiseBytes(good, (uint32_t)good);
         Bytes stream = StoredThenFixed(data, [](BitWriter& w) { FixedSymbol(w, 286); });
         InflateOutcome outcome = RunInflate(stream);
         EXPECT_EQ(outcome.result, 1);
@@ -573,7 +573,7 @@ TEST_F(InflateMalformed, MatchesAcrossTheWindowsEnd) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Bytes data = RandomBytes(c.before, 5);
+        Bytes data = NoiseBytes(c.before, 5);
         Bytes stream = StoredThenFixed(data, [&](BitWriter& w) {
             FixedMatch(w, c.length, c.distance);
             FixedSymbol(w, 'x');
@@ -642,7 +642,7 @@ TEST_F(InflateMalformed, LongDistanceCodesWithManyExtraBits) {
 // there belong to the previous pass and must still be there for the next
 // match, which reaches them from a whole window back.
 TEST_F(InflateMalformed, MatchesLeaveThePreviousPassIntact) {
-    Bytes data = RandomBytes(40000, 8);
+    Bytes data = NoiseBytes(40000, 8);
     for (int distance : {16, 100, 32760}) {
         SCOPED_TRACE(distance);
         Bytes stream = StoredThenFixed(data, [&](BitWriter& w) {
@@ -668,13 +668,13 @@ TEST_F(InflateMalformed, MatchesLeaveThePreviousPassIntact) {
 // before the stream's first byte is refused, as zlib refuses it, in every
 // target; one that reaches exactly its first byte is taken.
 TEST_F(InflateMalformed, DistancesBeforeTheStreamAreRefused) {
-    Bytes first = RandomBytes(32768, 51);
+    Bytes first = NoiseBytes(32768, 51);
     ASSERT_EQ(RunInflate(StoredBlock(first, true)).result, 0);
     for (int distance : {100, 101}) {
         SCOPED_TRACE(distance);
         BitWriter w;
         w.Bits(0, 1).Bits(0, 2).AlignToByte().Bits(100, 16).Bits(100 ^ 0xFFFF, 16);
-        Bytes expected = RandomBytes(100, 52);
+        Bytes expected = NoiseBytes(100, 52);
         for (uint8_t byte : expected) w.Byte(byte);
         w.Bits(1, 1).Bits(1, 2);
         FixedMatch(w, 20, distance);
@@ -788,7 +788,7 @@ TEST_F(InflateMalformed, StoredBlocksAfterBitAlignedBlocks) {
 // entry's compressed data goes on there and the last code is shorter than
 // a table lookup.
 TEST_F(InflateMalformed, NoDiskIsAskedForPastTheStreamsEnd) {
-    Bytes data = RandomBytes(4084, 71);
+    Bytes data = NoiseBytes(4084, 71);
     Bytes stream = StoredBlock(data, false);  // 4,089 bytes, then a final block of 7
     BitWriter w;
     w.Bits(1, 1).Bits(1, 2);

@@ -7,9 +7,9 @@
 
 #include "codec/inflate.h"
 #include "failure/recovery.h"
-#include "fake_platform.h"
-#include "inflate_harness.h"
 #include "startup/sfx_state.h"
+#include "support/fake_platform.h"
+#include "support/inflate_harness.h"
 
 namespace {
 

@@ -12,23 +12,16 @@
 
 #include "archive/archive.h"
 #include "codec/codec.h"
-#include "fake_platform.h"
 #include "failure/failure.h"
 #include "resources/messages.h"
 #include "startup/startup.h"
 #include "startup/text.h"
-#include "test_startup_support.h"
+#include "support/data.h"
+#include "support/fake_platform.h"
+#include "support/files.h"
+#include "support/sfx_image.h"
 
 namespace {
-
-std::string Pattern(size_t size, uint32_t seed) {
-    std::string bytes(size, 0);
-    for (size_t i = 0; i < size; i++) {
-        seed = seed * 1103515245u + 12345u;
-        bytes[i] = (char)(seed >> 16);
-    }
-    return bytes;
-}
 
 class Input : public ::testing::Test {
 protected:
@@ -42,7 +35,7 @@ protected:
         snprintf(state.archivePath, sizeof state.archivePath, "A:\\SETUP.EXE");
         // Volume files open as the copy on the disk in the drive.
         fake.mapOpenPath = [this](const std::string& path) {
-            if (path.find(folder.path) == 0) return path;  // the test's own files
+            if (path.find(folder.path()) == 0) return path;  // the test's own files
             opened.push_back(path);
             auto disk = disks.find(state.currentDisk);
             return disk != disks.end() ? disk->second : path;
@@ -91,7 +84,7 @@ protected:
 
     char messageBuffer[kMessageBufferSize];
     uint8_t data[kCodecBufferAllocation];
-    TempFolder folder;
+    ScratchFolder folder;
     std::filesystem::path savedFolder;
     std::map<int, std::string> disks;
     std::vector<std::string> opened;
@@ -110,7 +103,7 @@ TEST_F(Input, ReadErrorNamesTheProgramAndTheCode) {
 }
 
 TEST_F(Input, RefillsComeInChunksThatNeverPassTheEntry) {
-    std::string archive = Pattern(6000, 1);
+    std::string archive = Noise(6000, 1);
     OpenArchiveBytes(archive);
     state.compressedLeft = 5000;
     std::vector<int32_t> chunks;
@@ -141,7 +134,7 @@ TEST_F(Input, EmptyEntryReadsNothing) {
 // A compressed size from 2 GiB on is read like any other, not taken as
 // exhausted: a short volume then ends with read error 2.
 TEST_F(Input, SizesAbove2GiBAreRead) {
-    OpenArchiveBytes(Pattern(3000, 2));
+    OpenArchiveBytes(Noise(3000, 2));
     state.compressedLeft = 0x80000010u;
     EXPECT_EQ(RefillInput(), 2048);
     EXPECT_EQ(state.compressedLeft, 0x80000010u - 2048);
@@ -149,7 +142,7 @@ TEST_F(Input, SizesAbove2GiBAreRead) {
 }
 
 TEST_F(Input, ShortOrFailedReadsOutsideSpannedSetsAreReadError2) {
-    OpenArchiveBytes(Pattern(1000, 3));
+    OpenArchiveBytes(Noise(1000, 3));
     state.compressedLeft = 1500;
     EXPECT_EQ(EndsWithBox([] { RefillInput(); }), ReadErrorText(2));
 
@@ -161,7 +154,7 @@ TEST_F(Input, ShortOrFailedReadsOutsideSpannedSetsAreReadError2) {
 }
 
 TEST_F(Input, EncryptedDataIsDecryptedAcrossChunks) {
-    std::string plain = Pattern(3000, 4);
+    std::string plain = Noise(3000, 4);
     std::string cipher = plain;
     InitKeys("secret");
     for (char& c : cipher) {
@@ -198,7 +191,7 @@ protected:
 };
 
 TEST_F(SpannedInput, VolumeEndingInsideAChunk) {
-    std::string first = Pattern(1000, 5), second = Pattern(3000, 6);
+    std::string first = Noise(1000, 5), second = Noise(3000, 6);
     AddDisk(2, second);
     OpenArchiveBytes(first);
     state.compressedLeft = 3000;
@@ -213,7 +206,7 @@ TEST_F(SpannedInput, VolumeEndingInsideAChunk) {
 }
 
 TEST_F(SpannedInput, VolumeEndingAtAChunkBoundary) {
-    std::string first = Pattern(2048, 7), second = Pattern(2048, 8);
+    std::string first = Noise(2048, 7), second = Noise(2048, 8);
     AddDisk(2, second);
     OpenArchiveBytes(first);
     state.compressedLeft = 4096;
@@ -231,7 +224,7 @@ TEST_F(SpannedInput, EmptyNextVolumeInsideTheDataIsReadError2) {
 }
 
 TEST_F(Input, SkippingInsideOneVolume) {
-    OpenArchiveBytes(Pattern(500, 9));
+    OpenArchiveBytes(Noise(500, 9));
     state.compressedLeft = 100;
     EXPECT_EQ(SkipEntryData(), 100u);
     EXPECT_EQ(SkipEntryData(), 0u);
@@ -247,8 +240,8 @@ TEST_F(Input, SkippingInsideOneVolume) {
 }
 
 TEST_F(SpannedInput, SkippingAcrossVolumes) {
-    AddDisk(2, Pattern(1500, 10));
-    OpenArchiveBytes(Pattern(300, 11));
+    AddDisk(2, Noise(1500, 10));
+    OpenArchiveBytes(Noise(300, 11));
     state.compressedLeft = 1000;
     EXPECT_EQ(SkipEntryData(), 300u);  // up to the end of the first disk
     EXPECT_EQ(state.currentDisk, 2);
@@ -258,8 +251,8 @@ TEST_F(SpannedInput, SkippingAcrossVolumes) {
 
     // A volume already at its end: the next disk, from its start.
     state.currentDisk = 1;
-    AddDisk(1, Pattern(300, 11));
-    OpenArchiveBytes(Pattern(300, 11), 300);
+    AddDisk(1, Noise(300, 11));
+    OpenArchiveBytes(Noise(300, 11), 300);
     state.compressedLeft = 500;
     EXPECT_EQ(SkipEntryData(), 500u);
     EXPECT_EQ(Position(), 500);
@@ -378,10 +371,10 @@ TEST_F(Input, VolumeThatCannotBeOpenedIsHeaderCorrupt) {
 // Internal errors of the volume code: a report beside the program and exit
 // code 1.
 TEST_F(Input, InternalErrorsWriteTheReportAndExitWith1) {
-    std::filesystem::current_path(folder.path);
+    std::filesystem::current_path(folder.path());
     EXPECT_TRUE(EndsProcess([] { ReadDiskNumber("ABCDEFGH"); }));
     EXPECT_EQ(fake.exitCode, 1u);
-    std::string report = ReadFileBytes(folder.path + "/KVSFX32.RPT");
+    std::string report = ReadFileBytes(folder.path() + "/KVSFX32.RPT");
     EXPECT_EQ(report.substr(0, report.find('\n') + 1), "Kelvra internal error in file sfxhead line 1603\r\n");
     ASSERT_GE(fake.boxes.size(), 1u);
     EXPECT_EQ(fake.boxes[0].text, "Kelvra internal error in file sfxhead line 1603");
@@ -394,7 +387,7 @@ TEST_F(Input, InternalErrorsWriteTheReportAndExitWith1) {
     fake.labelReadable = true;
     EXPECT_TRUE(EndsProcess([] { ChangeVolume(1, 0); }));
     EXPECT_EQ(fake.exitCode, 1u);
-    report = ReadFileBytes(folder.path + "/KVSFX32.RPT");
+    report = ReadFileBytes(folder.path() + "/KVSFX32.RPT");
     EXPECT_EQ(report.substr(0, report.find('\n') + 1), "Kelvra internal error in file sfxhead line 1756\r\n");
 }
 
@@ -409,10 +402,7 @@ TEST(ReadAhead, ReadsAndSeeksSeeTheFileAsItIs) {
     std::string path = ::testing::TempDir() + "/read-ahead.bin";
     std::string bytes(300000, '\0');
     for (size_t i = 0; i < bytes.size(); i++) bytes[i] = (char)(i * 131 + i / 251);
-    FILE* out = fopen(path.c_str(), "wb");
-    ASSERT_NE(nullptr, out);
-    fwrite(bytes.data(), 1, bytes.size(), out);
-    fclose(out);
+    WriteFileBytes(path, bytes);
 
     FileHandle file = sfxPlatform.openFile(path.c_str(), kShareDenyWrite);
     ASSERT_NE(0, file);

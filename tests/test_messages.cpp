@@ -8,19 +8,19 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "codec/codec.h"
 #include "failure/failure.h"
-#include "fake_platform.h"
 #include "platform/posix/codepage.h"
 #include "resources/message_data.h"
 #include "resources/messages.h"
 #include "startup/sfx_state.h"
+#include "support/codec_control.h"
+#include "support/fake_platform.h"
+#include "support/files.h"
 
 namespace {
 
@@ -37,32 +37,11 @@ std::string Ansi(const std::string& utf8) {
     return out;
 }
 
-std::string Deflate(const std::string& data) {
-    z_stream z = {};
-    deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, data.size()), '\0');
-    z.next_in = (Bytef*)data.data();
-    z.avail_in = (uInt)data.size();
-    z.next_out = (Bytef*)out.data();
-    z.avail_out = (uInt)out.size();
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
+// The stream as zlib decodes it; it must end within 64 KiB.
 std::string ZlibInflate(const uint8_t* stream, uint32_t length) {
-    z_stream z = {};
-    inflateInit2(&z, -15);
-    std::string out(1 << 16, '\0');
-    z.next_in = (Bytef*)stream;
-    z.avail_in = length;
-    z.next_out = (Bytef*)out.data();
-    z.avail_out = (uInt)out.size();
-    EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
-    out.resize(z.total_out);
-    inflateEnd(&z);
-    return out;
+    Bytes out;
+    EXPECT_EQ(ZlibInflateInto(stream, length, 1 << 16, &out), Z_STREAM_END);
+    return AsString(out);
 }
 
 // Blocks the loader holds: the fake's allocations, minus releases.
@@ -282,7 +261,7 @@ TEST_F(Messages, DialogTemplates) {
 TEST_F(Messages, GuardsAndFailures) {
     const uint32_t usable = messageBlockSize - 2;
     // Exactly the usable size passes; the guards stay.
-    ASSERT_FALSE(LoadFails(Deflate(std::string(usable, 'x'))));
+    ASSERT_FALSE(LoadFails(Deflate(std::string(usable, 'x'), 9, 9)));
     EXPECT_EQ(state.messageTable[usable - 1], 'x');
     EXPECT_EQ(state.messageTable[usable], 0xDE);
     EXPECT_EQ(liveBlocks, 1);
@@ -292,7 +271,7 @@ TEST_F(Messages, GuardsAndFailures) {
     // One byte more fails, even when the bytes that overflow equal the guards.
     for (const std::string& overlong : {std::string(usable + 1, 'x'), std::string(usable, 'x') + "\xDE",
                                         std::string(usable, 'x') + "\xDE\xAD", std::string(3 * usable, 'x')}) {
-        EXPECT_TRUE(LoadFails(Deflate(overlong))) << overlong.size() << " bytes";
+        EXPECT_TRUE(LoadFails(Deflate(overlong, 9, 9))) << overlong.size() << " bytes";
     }
     // A damaged or cut stream fails instead of leaving a table of holes.
     std::string table((const char*)messageTableStream, messageTableStreamLength);
@@ -363,16 +342,14 @@ bool HasZipSignature(const std::string& bytes) {
 }
 
 TEST(Generator, CommittedDataIsAFreshGenerationWithoutZipSignatures) {
-    std::string tool = std::string("python3 ") + KVSFX_SOURCE_DIR + "/tools/gen_messages.py";
-    EXPECT_EQ(system((tool + " --check").c_str()), 0);
+    std::string tool = "python3 " + ShellQuote(std::string(KVSFX_SOURCE_DIR) + "/tools/gen_messages.py");
+    EXPECT_EQ(RunIn(".", tool + " --check").status, 0);
     EXPECT_FALSE(HasZipSignature(std::string((const char*)messageOffsets, sizeof messageOffsets) +
                                  std::string((const char*)messageTableStream, messageTableStreamLength) +
                                  std::string((const char*)passwordTemplateStream, passwordTemplateStreamLength)));
 
     // The generator refuses a source that breaks the table's rules.
-    std::ifstream in(std::string(KVSFX_SOURCE_DIR) + "/src/resources/messages.txt");
-    std::stringstream source;
-    source << in.rdbuf();
+    const std::string source = ReadFileBytes(std::string(KVSFX_SOURCE_DIR) + "/src/resources/messages.txt");
     const struct { const char* from; const char* to; } faults[] = {
         {"sortie\\_: %s", "sortie : %s"},             // ordinary blank before a colon
         {"32\\_bits", "32\u00A0bits"},                // invisible no-break space
@@ -381,14 +358,14 @@ TEST(Generator, CommittedDataIsAFreshGenerationWithoutZipSignatures) {
     };
     std::string dir = testing::TempDir();
     for (const auto& f : faults) {
-        std::string text = source.str();
+        std::string text = source;
         ASSERT_NE(text.find(f.from), std::string::npos) << f.from;
         text.replace(text.find(f.from), strlen(f.from), f.to);
-        std::ofstream(dir + "bad_messages.txt") << text;
+        WriteFileBytes(dir + "bad_messages.txt", text);
         std::remove((dir + "bad_data.cpp").c_str());
-        EXPECT_NE(system((tool + " --source " + dir + "bad_messages.txt --output " + dir + "bad_data.cpp 2>/dev/null").c_str()), 0)
+        EXPECT_NE(RunIn(".", tool + " --source " + dir + "bad_messages.txt --output " + dir + "bad_data.cpp").status, 0)
             << f.to;
-        EXPECT_FALSE(std::ifstream(dir + "bad_data.cpp").good()) << f.to;
+        EXPECT_FALSE(Exists(dir + "bad_data.cpp")) << f.to;
     }
 }
 

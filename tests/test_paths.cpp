@@ -9,13 +9,18 @@
 #include <string>
 #include <vector>
 
-#include "extract_support.h"
-#include "fake_platform.h"
 #include "failure/recovery.h"
 #include "output/output.h"
 #include "resources/messages.h"
 #include "startup/sfx_state.h"
 #include "startup/text.h"
+#include "support/codec_control.h"
+#include "support/data.h"
+#include "support/fake_platform.h"
+#include "support/files.h"
+#include "support/sfx_image.h"
+#include "support/stub_state.h"
+#include "support/zip_writer.h"
 
 namespace {
 

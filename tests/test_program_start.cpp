@@ -11,10 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "extract_support.h"
 #include "platform/posix/command_words.h"
 #include "resources/messages.h"
 #include "startup/sfx_state.h"
+#include "support/codec_control.h"
+#include "support/data.h"
+#include "support/fake_platform.h"
+#include "support/files.h"
+#include "support/sfx_image.h"
+#include "support/stub_state.h"
+#include "support/zip_writer.h"
 
 namespace {
 
@@ -51,15 +57,6 @@ TEST(CommandWords, WindowsRuntimeRules) {
     // An open quote runs to the end.
     EXPECT_EQ(W({"p", "a b "}), Words("p \"a b "));
 }
-
-ZipItem Item(const std::string& name, const std::string& data) {
-    ZipItem item;
-    item.name = name;
-    item.data = data;
-    return item;
-}
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The scripts write what they saw into "ran" in their current folder, then
 // exit with their first argument.

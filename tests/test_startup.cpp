@@ -3,7 +3,6 @@
 // code for every refusal, "-info", the header and checksum edge cases, the
 // start-up prompt, and the argument-text cut of the entry point.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,11 +10,13 @@
 #include <filesystem>
 #include <string>
 
-#include "fake_platform.h"
 #include "failure/failure.h"
 #include "resources/messages.h"
 #include "startup/startup.h"
-#include "test_startup_support.h"
+#include "support/fake_platform.h"
+#include "support/files.h"
+#include "support/sfx_image.h"
+#include "support/stub_state.h"
 
 namespace {
 
@@ -51,13 +52,7 @@ protected:
         return box;
     }
 
-    // A message of the table in UTF-8 (the run released the inflater's window).
-    std::string Message(int id) {
-        if (state.window == nullptr) state.window = (uint8_t*)sfxPlatform.allocate(kWindowAllocation);
-        return MessageUtf8(id);
-    }
-
-    TempFolder folder;
+    ScratchFolder folder;
     std::filesystem::path savedFolder;
 };
 
@@ -153,7 +148,7 @@ TEST_F(StartUp, RefusalsShowTheirMessageAndExitWith2) {
         SfxImage image = MakeSfx(WithInfo("info"));
         std::string path = folder.Write("setup.exe", image.bytes);
         switch (c.damage) {
-        case kMissingFile: path = folder.path + "/missing.exe"; break;
+        case kMissingFile: path = folder.path() + "/missing.exe"; break;
         case kStubByte: image.bytes[0x300] ^= 1; break;
         case kHeaderPastEnd:
             image.block.headerOffset = (uint32_t)image.bytes.size() + 10;
@@ -393,7 +388,7 @@ TEST_F(StartUp, StartupPromptStyles) {
         options.texts = {"", "", "Continuer ?", "Mon titre", "info"};
         options.flags = c.flags;
         fake.answers = {c.answer};
-        std::string out = folder.path + "/out";
+        std::string out = folder.path() + "/out";
         std::filesystem::remove_all(out);
         EXPECT_EQ(Run(MakeSfx(options), "-auto " + out), c.goesOn ? 0u : 2u) << c.what;
         ASSERT_GE(fake.boxes.size(), 1u) << c.what;
@@ -417,7 +412,7 @@ TEST_F(StartUp, StartupPromptStyles) {
 TEST_F(StartUp, AutoFolderTooLongEndsWithTwo) {
     SfxOptions options;
     options.texts = {"", "", "", "", "info"};
-    std::string longFolder = folder.path + "/" + std::string(300, 'd');
+    std::string longFolder = folder.path() + "/" + std::string(300, 'd');
     EXPECT_EQ(Run(MakeSfx(options), "-auto " + longFolder), 2u);
     RecordedBox box = OnlyBox();
     EXPECT_EQ(box.text.rfind("Impossible de créer «", 0), 0u) << box.text;
@@ -512,20 +507,21 @@ TEST_F(StartUp, LinuxStubRunsAndRefusesDamage) {
     SfxOptions options = WithInfo("info");
     options.stub = RealLinuxStub();
     SfxImage image = MakeSfx(options);
+    std::string output;  // both streams of the last run
     auto run = [&](const std::string& bytes) {
         std::string path = folder.Write("setup", bytes);
         std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-        std::string command = "'" + path + "' -info </dev/null >'" + folder.path + "/out' 2>&1";
-        int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        ProgramResult result = RunProgram({path, "-info"});
+        output = result.out + result.err;
+        return result.exitCode;
     };
     EXPECT_EQ(run(image.bytes), 0);
-    EXPECT_NE(ReadFileBytes(folder.path + "/out").find("info"), std::string::npos);
+    EXPECT_NE(output.find("info"), std::string::npos);
     for (size_t at : {(size_t)image.block.headerOffset - 1, (size_t)image.block.headerOffset + 2}) {
         std::string damaged = image.bytes;
         damaged[at] ^= 0x01;
         EXPECT_EQ(run(damaged), 2) << "byte " << at;
-        EXPECT_NE(ReadFileBytes(folder.path + "/out").find("header corrupt"), std::string::npos);
+        EXPECT_NE(output.find("header corrupt"), std::string::npos);
     }
 }
 

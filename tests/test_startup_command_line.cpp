@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "fake_platform.h"
 #include "startup/startup.h"
+#include "support/fake_platform.h"
 
 namespace {
 

@@ -5,8 +5,9 @@
 
 #include <string>
 #include <vector>
+#include "support/files.h"
+#include "support/sfx_image.h"
 
-#include "test_startup_support.h"
 
 namespace {
 

@@ -90,6 +90,8 @@ if(KVSFX_WIN64_DIR AND Python3_FOUND AND KVSFX_MINGW64_GCC AND KVSFX_XVFB AND KV
   endfunction()
 
   kvsfx_wine_suite(wine host ${KVSFX_WIN64_DIR}/kvsfx64.exe)
+  # The host suite's prefix, for the tests of other lists that share it.
+  set(wine_prefix ${wine_root}/wine-prefix)
   if(KVSFX_WIN32_DIR AND wine_probe32)
     kvsfx_wine_suite(wine32 wow64 ${KVSFX_WIN32_DIR}/kvsfx32.exe)
   endif()

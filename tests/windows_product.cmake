@@ -22,9 +22,7 @@ if(KVSFX_WIN32_DIR AND Python3_FOUND)
 endif()
 
 find_program(KVSFX_OSSLSIGNCODE osslsigncode)
-if(TEST wine_prefix_create AND wine_root AND KVSFX_OSSLSIGNCODE)
-  # The prefix of the 64-bit suite (kvsfx_wine_suite, in windows.cmake).
-  set(wine_prefix ${wine_root}/wine-prefix)
+if(TEST wine_prefix_create AND wine_prefix AND wine_root AND KVSFX_OSSLSIGNCODE)
   set(limit 240)
   add_test(NAME wine_signing
     COMMAND timeout -k 10 ${limit} ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/signing.py)

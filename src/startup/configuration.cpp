@@ -61,6 +61,13 @@ const char* NextHeaderText(HeaderCursor* cursor, uint32_t capacity) {
 
 }  // namespace
 
+int AllocateCodecBuffers() {
+    state.window = (uint8_t*)sfxPlatform.allocate(kWindowAllocation);
+    state.input.data = (uint8_t*)sfxPlatform.allocate(kCodecBufferAllocation);
+    state.outBuffer = (uint8_t*)sfxPlatform.allocate(kCodecBufferAllocation);
+    return state.window != 0 && state.input.data != 0 && state.outBuffer != 0;
+}
+
 void LoadConfiguration() {
     const volatile SfxConfigBlock* block = &sfxConfigBlock;
 
@@ -78,10 +85,7 @@ void LoadConfiguration() {
     state.volumesNamedExe = (flags & SFXF_EXE_VOLUMES) != 0;
 
     // 6. The three codec buffers, for the life of the process.
-    state.window = (uint8_t*)sfxPlatform.allocate(kWindowAllocation);
-    state.input.data = (uint8_t*)sfxPlatform.allocate(kCodecBufferAllocation);
-    state.outBuffer = (uint8_t*)sfxPlatform.allocate(kCodecBufferAllocation);
-    if (state.window == 0 || state.input.data == 0 || state.outBuffer == 0) HeaderCorruptError();
+    if (!AllocateCodecBuffers()) HeaderCorruptError();
 
     // 7. From here on the table's messages are available.
     LoadMessages();

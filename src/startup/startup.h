@@ -26,6 +26,9 @@ int CheckEntryPoint();
 void ReleaseResources();
 
 void LoadConfiguration();
+// The inflater's window and the codec's input and output buffers, for the
+// life of the process; 0 when one of them could not be had.
+int AllocateCodecBuffers();
 void VerifyStubChecksum(uint32_t length, uint32_t expectedCrc, const volatile SfxConfigBlock* block);
 void ReadSfxHeader();
 void CheckEndRecord();

@@ -24,7 +24,7 @@
 
 #include <string>
 
-#include "fake_platform.h"
+#include "support/fake_platform.h"
 #include "fuzz/memory_platform.h"
 #include "startup/sfx_state.h"
 #include "startup/startup.h"

@@ -12,10 +12,11 @@
 
 #include "codec/codec.h"
 #include "failure/recovery.h"
-#include "fake_platform.h"
+#include "support/fake_platform.h"
 #include "resources/message_data.h"
 #include "resources/messages.h"
 #include "startup/sfx_state.h"
+#include "startup/startup.h"
 #include "ui/terminal/terminal.h"
 #include "ui/ui.h"
 
@@ -68,9 +69,7 @@ void UseAsPasswordTemplate(const std::vector<uint8_t>& stream) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool ready = [] {
         InstallFakePlatform();
-        state.window = (uint8_t*)sfxPlatform.allocate(kWindowAllocation);
-        state.input.data = (uint8_t*)sfxPlatform.allocate(kCodecBufferAllocation);
-        state.outBuffer = (uint8_t*)sfxPlatform.allocate(kCodecBufferAllocation);
+        if (!AllocateCodecBuffers()) abort();
         state.messageBuffer = (char*)sfxPlatform.allocate(kMessageBufferSize);
         BuildCrcTable();
         return true;

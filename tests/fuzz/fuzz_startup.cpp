@@ -18,7 +18,7 @@
 
 #include <string>
 
-#include "fake_platform.h"
+#include "support/fake_platform.h"
 #include "fuzz/memory_platform.h"
 #include "startup/exe_layout.h"
 #include "startup/sfx_state.h"

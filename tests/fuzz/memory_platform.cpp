@@ -11,7 +11,7 @@
 #include <set>
 #include <vector>
 
-#include "fake_platform.h"
+#include "support/fake_platform.h"
 #include "startup/sfx_state.h"
 
 const char kMemoryRoot[] = "/kvsfx-fuzz-memory";

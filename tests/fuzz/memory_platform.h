@@ -1,7 +1,7 @@
 // The scripted platform with its files and folders in memory, for the fuzz
 // targets that run the stub's start-up or a whole extraction over arbitrary
 // bytes: nothing is read from or written to the real disk, message boxes
-// take the script's answers (fake_platform.h), standard input is a script
+// take the script's answers (support/fake_platform.h), standard input is a script
 // text, and the stub's terminal output goes nowhere.
 //
 // Every path lives under kMemoryRoot, a folder that does not exist on the

@@ -15,15 +15,14 @@ folder). Info-ZIP unzip checks what needs no stub (volumes joined end to end,
 a password-protected file).
 """
 import os
-import random
 import shutil
-import signal
 import subprocess
 import sys
 import time
 import zipfile
 
-from session import Session, Unavailable, TestFailure, expect, expect_same_tree
+from samples import fresh, sample_files, write_tree
+from session import Session, Unavailable, TestFailure, expect, expect_same_tree, prepare_run
 
 SYSTEM_DLLS = {'kernel32.dll', 'advapi32.dll', 'msvcrt.dll'}
 
@@ -51,40 +50,6 @@ def check_imports(paths):
         print('%s imports %s' % (path, ', '.join(sorted(dlls))))
 
 
-# --- the sample tree -----------------------------------------------------------
-
-def sample_files():
-    generator = random.Random(11)
-    text = ''.join(generator.choice('abcdefghij klmnop\n') for _ in range(60000)).encode()
-    return {
-        'lisez-moi.txt': b'Bonjour\r\n',
-        'docs/guide.txt': text,
-        'docs/vide.txt': b'',
-        'docs/annexes/table.bin': bytes(generator.getrandbits(8) for _ in range(90000)),
-        'été/à noter.txt': 'déjà noté\r\n'.encode('utf-8'),
-        'images/logo.dat': bytes(range(256)) * 40,
-    }
-
-
-def write_tree(root, files, empty_folders=()):
-    """Every file gets SAMPLE_TIME plus twice its index."""
-    for index, (name, data) in enumerate(sorted(files.items())):
-        path = os.path.join(root, name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, 'wb') as out:
-            out.write(data)
-        os.utime(path, (SAMPLE_TIME + 2 * index, SAMPLE_TIME + 2 * index))
-    for name in empty_folders:
-        os.makedirs(os.path.join(root, name), exist_ok=True)
-
-
-def fresh(folder):
-    if os.path.exists(folder):
-        shutil.rmtree(folder)
-    os.makedirs(folder)
-    return folder
-
-
 # --- under Wine ------------------------------------------------------------------
 
 def run_make(session, make, arguments, cwd, status=0, message=None):
@@ -109,9 +74,10 @@ def unzip_test(archive, *options):
 
 
 def scenario_wine(session):
-    tree = fresh(os.path.join(WORK, 'tree'))
-    write_tree(os.path.join(tree, 'paquet'), sample_files(), ['vide', 'docs/annexes/rien'])
-    out = fresh(os.path.join(WORK, 'out'))
+    tree = fresh(os.path.join(WORK, 'tree'), make=True)
+    write_tree(os.path.join(tree, 'paquet'), sample_files(11, 60000, 90000, accented=True), SAMPLE_TIME,
+               ['vide', 'docs/annexes/rien'])
+    out = fresh(os.path.join(WORK, 'out'), make=True)
 
     # Relative paths with backslashes, a trailing separator, the stub by its
     # Windows path: the walk, compression, the header and the rename.
@@ -119,7 +85,7 @@ def scenario_wine(session):
     expect(sorted(os.listdir(out)) == ['paquet.exe'], 'the output folder holds %r' % os.listdir(out))
 
     # The stub extracts it again: the same tree, times included.
-    target = fresh(os.path.join(WORK, 'extracted'))
+    target = fresh(os.path.join(WORK, 'extracted'), make=True)
     program = session.start(os.path.join(out, 'paquet.exe'), '-auto', session.wine_path(target))
     expect(session.finish(program, 90) == 0, 'the self-extractor ended with %s' % program.returncode)
     expect_same_tree(os.path.join(target, 'paquet'), os.path.join(tree, 'paquet'), 'the input')
@@ -160,7 +126,7 @@ def scenario_wine(session):
 
     # The default stub is kvsfx32.exe beside the builder (under the host's
     # Wine a copy of the PE32+ stub stands in for it); --help says so.
-    bin_folder = fresh(os.path.join(WORK, 'bin folder'))
+    bin_folder = fresh(os.path.join(WORK, 'bin folder'), make=True)
     shutil.copy(MAKE, os.path.join(bin_folder, 'kvsfx-make.exe'))
     own_make = os.path.join(bin_folder, 'kvsfx-make.exe')
     expect('Default: kvsfx32.exe' in run_make(session, own_make, ['--help'], WORK), '--help names another default')
@@ -178,13 +144,13 @@ def scenario_wine(session):
     # A link back up is a loop (told apart by volume and file index, since
     # the C library has no inode on Windows); names beyond Windows-1252 are
     # refused. Nothing is left behind.
-    loop = fresh(os.path.join(WORK, 'loop'))
+    loop = fresh(os.path.join(WORK, 'loop'), make=True)
     os.makedirs(os.path.join(loop, 'inner'))
     os.symlink('..', os.path.join(loop, 'inner', 'back'))
-    refused = fresh(os.path.join(WORK, 'refused'))
+    refused = fresh(os.path.join(WORK, 'refused'), make=True)
     run_make(session, MAKE, ['-o', 'x.exe', '--stub', session.wine_path(STUB), session.wine_path(loop)], refused,
              1, 'symbolic link loop')
-    greek = fresh(os.path.join(WORK, 'greek'))
+    greek = fresh(os.path.join(WORK, 'greek'), make=True)
     with open(os.path.join(greek, 'Ω.txt'), 'wb') as out_file:
         out_file.write(b'x')
     run_make(session, MAKE, ['-o', 'x.exe', '--stub', session.wine_path(STUB), session.wine_path(greek)], refused, 1,
@@ -200,14 +166,8 @@ def main():
             print('FAILED: %s' % failure)
             return 1
         return 0
-    for variable, value in (('KVSFX_MAKE_EXE', MAKE), ('KVSFX_STUB', STUB), ('KVSFX_WINEPREFIX', PREFIX),
-                            ('KVSFX_WORK', WORK)):
-        if not value or (variable != 'KVSFX_WORK' and not os.path.exists(value)):
-            print('%s is not set or does not exist: %r' % (variable, value))
-            return 1
-    os.makedirs(WORK, exist_ok=True)
-    # The hard time limit ends the test with SIGTERM: close the session first.
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(124))
+    if not prepare_run((('KVSFX_MAKE_EXE', MAKE), ('KVSFX_STUB', STUB), ('KVSFX_WINEPREFIX', PREFIX)), WORK):
+        return 1
     try:
         session = Session(PREFIX, None, os.path.join(WORK, 'shots'), [WORK, os.path.dirname(MAKE), os.path.dirname(STUB)])
     except Unavailable as reason:

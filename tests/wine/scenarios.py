@@ -15,12 +15,12 @@ extracts. Each scenario ends everything it started, whatever happens.
 import os
 import random
 import shutil
-import signal
 import subprocess
 import sys
 import time
 
-from session import Session, TestFailure, Unavailable, expect, expect_same_tree
+from samples import fresh, sample_files, write_tree
+from session import Session, TestFailure, Unavailable, expect, expect_same_tree, prepare_run
 
 STUB = os.environ.get('KVSFX_STUB', '')
 MAKE = os.environ.get('KVSFX_MAKE', '')
@@ -37,38 +37,11 @@ SAMPLE_TIME = time.mktime((2021, 6, 14, 9, 30, 42, 0, 0, -1))
 
 # --- sample trees and self-extracting files ---------------------------------
 
-def write_tree(root, files):
-    """files: {relative path: bytes, or a size for a sparse file of zeros};
-    every file gets SAMPLE_TIME plus twice its index."""
-    for index, (name, data) in enumerate(sorted(files.items())):
-        path = os.path.join(root, name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, 'wb') as out:
-            if isinstance(data, int):
-                out.truncate(data)
-            else:
-                out.write(data)
-        os.utime(path, (SAMPLE_TIME + 2 * index, SAMPLE_TIME + 2 * index))
-
-
-def sample_files():
-    generator = random.Random(5)
-    text = ''.join(generator.choice('abcdefghij klmnop\n') for _ in range(40000)).encode()
-    return {
-        'lisez-moi.txt': b'Bonjour\r\n',
-        'docs/guide.txt': text,
-        'docs/vide.txt': b'',
-        'docs/annexes/table.bin': bytes(generator.getrandbits(8) for _ in range(70000)),
-        'images/logo.dat': bytes(range(256)) * 40,
-    }
-
-
 def make_sfx(name, files, *options, level=None):
     """Builds WORK/name from a tree of files; returns its path."""
     source = os.path.join(WORK, name + '.tree', 'paquet')
-    if os.path.exists(os.path.dirname(source)):
-        shutil.rmtree(os.path.dirname(source))
-    write_tree(source, files)
+    fresh(os.path.dirname(source))
+    write_tree(source, files, SAMPLE_TIME)
     output = os.path.join(WORK, name)
     command = [MAKE, '-o', output, '--stub', STUB] + list(options)
     if level is not None:
@@ -79,19 +52,11 @@ def make_sfx(name, files, *options, level=None):
 
 
 def unzip_reference(sfx, folder):
-    if os.path.exists(folder):
-        shutil.rmtree(folder)
-    os.makedirs(folder)
+    fresh(folder, make=True)
     result = subprocess.run(['unzip', '-q', '-o', sfx, '-d', folder], stdout=subprocess.PIPE,
                             stderr=subprocess.STDOUT, timeout=300)
     # unzip warns (code 1) about the bytes in front of the archive.
     expect(result.returncode in (0, 1), 'unzip failed: %s' % result.stdout.decode(errors='replace'))
-
-
-def fresh(folder):
-    if os.path.exists(folder):
-        shutil.rmtree(folder)
-    return folder
 
 
 # --- scenarios ---------------------------------------------------------------
@@ -119,6 +84,16 @@ def scenario_auto(session):
 
 def session_title(sfx):
     return 'Kelvra Self-Extractor - ' + os.path.basename(sfx)
+
+
+def start_to_password(session, sfx):
+    """Starts sfx and presses Décompresser; returns once the password
+    prompt is shown."""
+    program = session.start(sfx)
+    session.wait_window(session_title(sfx))
+    session.key('Return')
+    session.wait_window('Kelvra Self-Extractor - Mot de passe')
+    return program
 
 
 def scenario_dialog(session):
@@ -240,10 +215,7 @@ def scenario_password(session):
     sfx = make_sfx('password.exe', files, '--password', 'Sesame42', '--dest', session.wine_path(target))
 
     # Cancel: no run, Unzip enabled again.
-    program = session.start(sfx)
-    session.wait_window(session_title(sfx))
-    session.key('Return')
-    session.wait_window('Kelvra Self-Extractor - Mot de passe')
+    program = start_to_password(session, sfx)
     session.key('Escape')
     session.wait_window('Kelvra Self-Extractor - Mot de passe', gone=True)
     session.wait_window(session_title(sfx), lambda w: w.item(1).enabled)
@@ -268,10 +240,7 @@ def scenario_password(session):
     session.finish(program)
     expect(not os.path.exists(os.path.join(target, 'paquet', 'secret.txt')), 'extracted with a wrong password')
 
-    program = session.start(sfx)
-    session.wait_window(session_title(sfx))
-    session.key('Return')
-    session.wait_window('Kelvra Self-Extractor - Mot de passe')
+    program = start_to_password(session, sfx)
     session.type('Sesame42')
     session.key('Return')
     box = session.wait_box(DONE_COUNT)
@@ -473,10 +442,7 @@ def scenario_docs(session):
     block = bytes(generator.getrandbits(8) for _ in range(1 << 16))
     files = {'lisez-moi.txt': b'Bonjour\r\n', 'donnees1.bin': block * 320, 'donnees2.bin': block * 320}
     sfx = make_sfx('outils-setup.exe', files, '--dest', 'C:\\Outils', '--password', 'exemple', level=0)
-    program = session.start(sfx)
-    session.wait_window(session_title(sfx))
-    session.key('Return')
-    session.wait_window('Kelvra Self-Extractor - Mot de passe')
+    program = start_to_password(session, sfx)
     session.type('exemple')
     session.screenshot('password-dialog')
     session.key('Return')
@@ -589,14 +555,9 @@ SCENARIOS = {
 
 def main():
     name = sys.argv[1]
-    for variable, value in (('KVSFX_STUB', STUB), ('KVSFX_MAKE', MAKE), ('KVSFX_PROBE', PROBE),
-                            ('KVSFX_WINEPREFIX', PREFIX), ('KVSFX_WORK', WORK)):
-        if not value or (variable != 'KVSFX_WORK' and not os.path.exists(value)):
-            print('%s is not set or does not exist: %r' % (variable, value))
-            return 1
-    os.makedirs(WORK, exist_ok=True)
-    # The hard time limit ends the test with SIGTERM: close the session first.
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(124))
+    if not prepare_run((('KVSFX_STUB', STUB), ('KVSFX_MAKE', MAKE), ('KVSFX_PROBE', PROBE),
+                        ('KVSFX_WINEPREFIX', PREFIX)), WORK):
+        return 1
     shots = SHOTS or os.path.join(WORK, 'shots')
     os.makedirs(shots, exist_ok=True)
     try:

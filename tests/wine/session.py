@@ -11,6 +11,7 @@ import filecmp
 import os
 import signal
 import subprocess
+import sys
 import time
 
 from wine import Unavailable, Wine  # noqa: F401 (Unavailable: for the scripts)
@@ -26,6 +27,20 @@ class TestFailure(Exception):
 def expect(condition, text):
     if not condition:
         raise TestFailure(text)
+
+
+def prepare_run(pieces, work):
+    """pieces: (variable, value) pairs from the environment, each set and an
+    existing file; work, the scratch folder, is made. The hard time limit
+    ends a test with SIGTERM: it becomes an exit, so that the session is
+    closed first. False, with the reason printed, when a piece is missing."""
+    for variable, value in list(pieces) + [('KVSFX_WORK', work)]:
+        if not value or (variable != 'KVSFX_WORK' and not os.path.exists(value)):
+            print('%s is not set or does not exist: %r' % (variable, value))
+            return False
+    os.makedirs(work, exist_ok=True)
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(124))
+    return True
 
 
 class Item:

@@ -20,7 +20,8 @@ import subprocess
 import sys
 
 import scenarios
-from scenarios import WORK, fresh, make_sfx, sample_files, unzip_reference
+from samples import fresh, sample_files
+from scenarios import WORK, make_sfx, unzip_reference
 from session import expect, expect_same_tree
 HEADER_CORRUPT = 'header corrupt'
 

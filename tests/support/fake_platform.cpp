@@ -1,4 +1,4 @@
-#include "fake_platform.h"
+#include "support/fake_platform.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -257,9 +257,4 @@ std::string Utf8(const std::string& text) {
         }
     }
     return out;
-}
-
-std::string MessageUtf8(int index) {
-    LoadMessagesForTest();
-    return Utf8(MessageText(index));
 }

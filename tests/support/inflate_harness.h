@@ -3,14 +3,16 @@
 // archive input (optionally as a spanned set whose volumes end every few
 // bytes), into the 2,048-byte write-outs of a file or into a memory target.
 // Writes go to a capturing fake of the platform's writeFile.
-#ifndef KVSFX_TESTS_INFLATE_HARNESS_H
-#define KVSFX_TESTS_INFLATE_HARNESS_H
+#ifndef KVSFX_TESTS_SUPPORT_INFLATE_HARNESS_H
+#define KVSFX_TESTS_SUPPORT_INFLATE_HARNESS_H
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-using Bytes = std::vector<uint8_t>;
+#include "support/codec_control.h"
+#include "support/data.h"
+#include "support/files.h"
 
 enum class Source {
     Memory,   // an embedded stream: state.input over the bytes, no entry data behind it
@@ -45,18 +47,6 @@ void SetUpCodec();
 void TearDownCodec();
 
 InflateOutcome RunInflate(const Bytes& stream, const InflateOptions& options = InflateOptions());
-
-// Compressors used as the control.
-Bytes ZlibDeflate(const Bytes& data, int level, int strategy, int memLevel = 8, int windowBits = 15);
-Bytes LibdeflateDeflate(const Bytes& data, int level);
-Bytes ZlibInflate(const Bytes& stream, size_t expectedSize);  // empty when zlib refuses the stream
-uint32_t ZlibCrc(const Bytes& data);
-
-// Inputs of several kinds, deterministic from seed.
-Bytes RandomBytes(size_t size, uint32_t seed);
-Bytes TextLike(size_t size, uint32_t seed);
-Bytes LongRuns(size_t size, uint32_t seed);
-Bytes SmallAlphabet(size_t size, uint32_t seed, int symbols);
 
 // Writes deflate bits least significant first; Huffman codes are written
 // most significant bit first, as the format stores them.

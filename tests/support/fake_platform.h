@@ -120,8 +120,7 @@ bool UseSfxFile(const std::string& path);
 // Loads the message table (LoadMessages) for tests that need message texts.
 void LoadMessagesForTest();
 
-// Text of message index converted to UTF-8 (for readable assertions).
-std::string MessageUtf8(int index);
+// Windows-1252 text in UTF-8 (for readable assertions).
 std::string Utf8(const std::string& windows1252);
 
 #endif

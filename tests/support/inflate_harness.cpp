@@ -1,14 +1,11 @@
-#include "inflate_harness.h"
-
-#include <libdeflate.h>
-#include <zlib.h>
+#include "support/inflate_harness.h"
 
 #include <cstdio>
 #include <cstring>
-#include <random>
 
 #include "codec/codec.h"
-#include "fake_platform.h"
+#include "support/fake_platform.h"
+#include "support/stub_state.h"
 #include "startup/sfx_state.h"
 
 namespace {
@@ -75,22 +72,11 @@ void SetUpCodec() {
     sfxPlatform.openFile = ArchiveOpen;
     sfxPlatform.closeFile = ArchiveClose;
     sfxPlatform.volumeLabel = NextDiskLabel;
-    state.window = (uint8_t*)sfxPlatform.allocate(kWindowAllocation);
-    state.outBuffer = (uint8_t*)sfxPlatform.allocate(kCodecBufferAllocation);
-    state.input.data = (uint8_t*)sfxPlatform.allocate(kCodecBufferAllocation);
-    state.messageBuffer = (char*)sfxPlatform.allocate(kMessageBufferSize);
-    BuildCrcTable();
+    AllocateStartupBuffers();
 }
 
 void TearDownCodec() {
-    sfxPlatform.release(state.window);
-    sfxPlatform.release(state.outBuffer);
-    sfxPlatform.release(state.input.data);
-    sfxPlatform.release(state.messageBuffer);
-    if (state.password) sfxPlatform.release(state.password);
-    state.window = state.outBuffer = state.input.data = nullptr;
-    state.messageBuffer = nullptr;
-    state.password = nullptr;
+    ReleaseStartupBuffers();
     archive = FakeArchive();
     RestoreRealPlatform();
 }
@@ -167,90 +153,6 @@ InflateOutcome RunInflate(const Bytes& stream, const InflateOptions& options) {
     state.input.next = nullptr;
     state.input.left = 0;
     return outcome;
-}
-
-Bytes ZlibDeflate(const Bytes& data, int level, int strategy, int memLevel, int windowBits) {
-    z_stream z = {};
-    deflateInit2(&z, level, Z_DEFLATED, -windowBits, memLevel, strategy);
-    Bytes out(deflateBound(&z, data.size()) + 16);
-    z.next_in = (Bytef*)data.data();
-    z.avail_in = (uInt)data.size();
-    z.next_out = out.data();
-    z.avail_out = (uInt)out.size();
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
-Bytes LibdeflateDeflate(const Bytes& data, int level) {
-    libdeflate_compressor* compressor = libdeflate_alloc_compressor(level);
-    Bytes out(libdeflate_deflate_compress_bound(compressor, data.size()));
-    size_t size = libdeflate_deflate_compress(compressor, data.data(), data.size(), out.data(), out.size());
-    libdeflate_free_compressor(compressor);
-    out.resize(size);
-    return out;
-}
-
-Bytes ZlibInflate(const Bytes& stream, size_t expectedSize) {
-    z_stream z = {};
-    inflateInit2(&z, -15);
-    Bytes out(expectedSize + 1);
-    z.next_in = (Bytef*)stream.data();
-    z.avail_in = (uInt)stream.size();
-    z.next_out = out.data();
-    z.avail_out = (uInt)out.size();
-    int status = inflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    inflateEnd(&z);
-    return status == Z_STREAM_END ? out : Bytes();
-}
-
-uint32_t ZlibCrc(const Bytes& data) { return (uint32_t)crc32(0, data.data(), (uInt)data.size()); }
-
-Bytes RandomBytes(size_t size, uint32_t seed) {
-    std::mt19937 random(seed);
-    Bytes out(size);
-    for (auto& b : out) b = (uint8_t)random();
-    return out;
-}
-
-Bytes TextLike(size_t size, uint32_t seed) {
-    static const char* const words[] = {
-        "the", "archive", "window", "de", "la", "fichier", "extraction", "inflate", "block", "code", "length",
-        "distance", "Kelvra", "self", "extracting", "disque", "volume", "mot", "passe", "header", "central", "zip",
-        "\n", ", ", ". ", "int", "return", "0x1F", "if (", ") {", "}\n", "    "};
-    std::mt19937 random(seed);
-    Bytes out;
-    while (out.size() < size) {
-        const char* word = words[random() % (sizeof words / sizeof *words)];
-        out.insert(out.end(), word, word + strlen(word));
-        if (random() % 3) out.push_back(' ');
-    }
-    out.resize(size);
-    return out;
-}
-
-Bytes LongRuns(size_t size, uint32_t seed) {
-    std::mt19937 random(seed);
-    Bytes out;
-    while (out.size() < size) {
-        uint8_t value = (uint8_t)random();
-        size_t run = 1 + random() % (random() % 4 == 0 ? 2000 : 40);
-        int period = 1 + (int)(random() % 7);
-        Bytes pattern(period);
-        for (auto& b : pattern) b = (uint8_t)(value + random() % 3);
-        for (size_t i = 0; i < run; i++) out.push_back(pattern[i % period]);
-    }
-    out.resize(size);
-    return out;
-}
-
-Bytes SmallAlphabet(size_t size, uint32_t seed, int symbols) {
-    std::mt19937 random(seed);
-    Bytes out(size);
-    for (auto& b : out) b = (uint8_t)('a' + random() % symbols);
-    return out;
 }
 
 BitWriter& BitWriter::Bits(uint32_t value, int count) {

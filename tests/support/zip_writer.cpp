@@ -1,0 +1,108 @@
+#include "support/zip_writer.h"
+
+#include "support/codec_control.h"
+#include "support/le.h"
+
+namespace {
+
+void PutSignature(std::string* out, uint8_t third, uint8_t fourth) {
+    out->append("PK");
+    out->push_back((char)third);
+    out->push_back((char)fourth);
+}
+
+struct Encoded {
+    std::string data;  // what follows the header
+    uint32_t crc, compressedSize, uncompressedSize;
+    uint16_t flags;
+};
+
+Encoded Encode(const ZipItem& item) {
+    Encoded encoded;
+    encoded.crc = item.crc.value_or(Crc32(item.data));
+    encoded.data = (item.method == 8 ? Deflate(item.data) : item.data) + item.trailing;
+    encoded.flags = item.flags;
+    if (!item.password.empty()) {
+        encoded.flags |= 1;
+        TraditionalCipher cipher(item.password);
+        std::string header = "\x11\x22\x33\x44\x55\x66\x77\x88\x99\xAA\xBB";
+        header.push_back((char)((item.flags & 8) ? item.time >> 8 : encoded.crc >> 24));
+        std::string sealed;
+        for (unsigned char c : header + encoded.data) sealed.push_back((char)cipher.Encrypt(c));
+        encoded.data = sealed;
+    }
+    encoded.compressedSize = item.compressedSize.value_or((uint32_t)encoded.data.size());
+    encoded.uncompressedSize = item.uncompressedSize.value_or((uint32_t)item.data.size());
+    return encoded;
+}
+
+void PutCommonFields(std::string* out, const ZipItem& item, const Encoded& encoded) {
+    Put16(out, 20);  // version needed
+    Put16(out, encoded.flags);
+    Put16(out, (uint32_t)item.method);
+    Put16(out, item.time);
+    Put16(out, item.date);
+    Put32(out, encoded.crc);
+    Put32(out, encoded.compressedSize);
+    Put32(out, encoded.uncompressedSize);
+    Put16(out, item.nameLength.value_or((uint16_t)item.name.size()));
+}
+
+}  // namespace
+
+std::string LocalEntryBytes(const ZipItem& item) {
+    Encoded encoded = Encode(item);
+    std::string out;
+    PutSignature(&out, 3, 4);
+    PutCommonFields(&out, item, encoded);
+    Put16(&out, (uint32_t)item.extra.size());
+    out += item.name + item.extra + encoded.data;
+    if (encoded.flags & 8) {
+        PutSignature(&out, 7, 8);
+        Put32(&out, encoded.crc);
+        Put32(&out, (uint32_t)encoded.data.size());
+        Put32(&out, (uint32_t)item.data.size());
+    }
+    return out;
+}
+
+std::string ZipBytes(const std::vector<ZipItem>& items, const std::string& comment) {
+    ZipLayout layout;
+    layout.comment = comment;
+    return ZipBytes(items, layout);
+}
+
+std::string ZipBytes(const std::vector<ZipItem>& items, const ZipLayout& layout, uint32_t* endRecordAt) {
+    std::string local, central;
+    for (const ZipItem& item : items) {
+        Encoded encoded = Encode(item);
+        uint32_t offset = layout.base + (uint32_t)local.size();
+        local += LocalEntryBytes(item);
+        PutSignature(&central, 1, 2);
+        Put16(&central, 20);  // version made by
+        PutCommonFields(&central, item, encoded);
+        Put16(&central, 0);  // extra
+        Put16(&central, 0);  // comment
+        Put16(&central, 0);  // disk
+        Put16(&central, 0);  // internal attributes
+        Put32(&central, !item.name.empty() && item.name.back() == '/' ? 0x10 : 0x20);
+        Put32(&central, offset);
+        central += item.name;
+    }
+    std::string out = local + central;
+    if (endRecordAt) *endRecordAt = (uint32_t)out.size();
+    if (layout.digitalSignature) {
+        PutSignature(&out, 5, 5);
+        Put16(&out, 2);
+        out += "sg";
+    }
+    PutSignature(&out, 5, 6);
+    Put16(&out, 0);
+    Put16(&out, 0);
+    Put16(&out, (uint32_t)items.size());
+    Put16(&out, (uint32_t)items.size());
+    Put32(&out, (uint32_t)central.size());
+    Put32(&out, layout.base + (uint32_t)local.size());
+    Put16(&out, (uint32_t)layout.comment.size());
+    return out + layout.comment;
+}
