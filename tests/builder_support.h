@@ -21,14 +21,13 @@
 
 #include <gtest/gtest.h>
 
+#include "format/bytes.h"
+#include "format/sfx_block.h"
+#include "format/zip_records.h"
+
 namespace buildertest {
 
 typedef std::vector<uint8_t> Bytes;
-
-inline uint32_t Le16(const uint8_t* p) { return p[0] | (p[1] << 8); }
-inline uint32_t Le32(const uint8_t* p) { return Le16(p) | (Le16(p + 2) << 16); }
-inline void SetLe16(uint8_t* p, uint32_t v) { p[0] = (uint8_t)v; p[1] = (uint8_t)(v >> 8); }
-inline void SetLe32(uint8_t* p, uint32_t v) { SetLe16(p, v & 0xFFFF); SetLe16(p + 2, v >> 16); }
 
 inline Bytes ReadBytes(const std::string& path) {
     Bytes bytes;
@@ -132,7 +131,6 @@ inline RunResult RunMake(const std::string& folder, const std::string& arguments
 
 enum class StubKind { Elf64, Pe32, Pe32Plus };
 
-const uint8_t kBlockSignature[8] = {'Q', 'X', 'B', 0x01, 's', 'f', 'x', 0x02};
 const uint32_t kFakeEntry = 0x3E90;
 
 // A stub-shaped file: an ELF or PE header naming entry point kFakeEntry,
@@ -145,21 +143,21 @@ inline Bytes FakeStub(StubKind kind, int blocks = 1, size_t size = 6000) {
         memcpy(image.data(), "\x7F" "ELF", 4);
         image[4] = 2;
         image[5] = 1;
-        SetLe32(&image[0x18], kFakeEntry);
-        SetLe32(&image[32], 64);   // program headers right after the ELF header
-        SetLe16(&image[52], 64);
-        SetLe16(&image[54], 56);
-        SetLe16(&image[56], 3);
+        StoreLe32(&image[0x18], kFakeEntry);
+        StoreLe32(&image[32], 64);   // program headers right after the ELF header
+        StoreLe16(&image[52], 64);
+        StoreLe16(&image[54], 56);
+        StoreLe16(&image[56], 3);
     } else {
         memset(image.data(), 0, 0x200);
         image[0] = 'M';
         image[1] = 'Z';
         const uint32_t nt = 0x80;
-        SetLe32(&image[0x3C], nt);
+        StoreLe32(&image[0x3C], nt);
         memcpy(&image[nt], "PE\0\0", 4);
-        SetLe16(&image[nt + 20], kind == StubKind::Pe32 ? 224 : 240);
-        SetLe16(&image[nt + 24], kind == StubKind::Pe32 ? 0x10B : 0x20B);
-        SetLe32(&image[nt + 0x28], kFakeEntry);
+        StoreLe16(&image[nt + 20], kind == StubKind::Pe32 ? 224 : 240);
+        StoreLe16(&image[nt + 24], kind == StubKind::Pe32 ? 0x10B : 0x20B);
+        StoreLe32(&image[nt + 0x28], kFakeEntry);
     }
     for (int i = 0; i < blocks; i++) {
         uint8_t* block = &image[0x400 * (i + 1)];
@@ -177,8 +175,8 @@ struct Block {
 };
 inline Block ReadBlock(const Bytes& file, size_t at = 0x400) {
     const uint8_t* p = &file[at];
-    return Block{Le32(p + 8),  Le32(p + 0x0C), Le32(p + 0x10), Le32(p + 0x14),
-                 Le32(p + 0x18), Le32(p + 0x1C), (uint16_t)Le16(p + 0x2A), Le32(p + 0x36)};
+    return Block{LoadLe32(p + 8),  LoadLe32(p + 0x0C), LoadLe32(p + 0x10), LoadLe32(p + 0x14),
+                 LoadLe32(p + 0x18), LoadLe32(p + 0x1C), (uint16_t)LoadLe16(p + 0x2A), LoadLe32(p + 0x36)};
 }
 
 // The five header texts.
@@ -356,26 +354,26 @@ inline StubWalk WalkLikeStub(const std::vector<Bytes>& volumes, size_t start, bo
     for (;;) {
         uint8_t signature[4];
         if (!reader.readRecord(signature, 4, spanned)) return walk;
-        const uint32_t value = Le32(signature);
-        if (value == 0x02014B50 && spanned) {
+        const uint32_t value = LoadLe32(signature);
+        if (value == kCentralSignature && spanned) {
             walk.centralPosition = reader.absolute() - 4;
             return walk;
         }
-        if (value == 0x02014B50) {
+        if (value == kCentralSignature) {
             if (walk.centralPosition == 0) walk.centralPosition = reader.absolute() - 4;
             uint8_t fixed[42];
             if (!reader.readInPlace(fixed, 42)) return walk;
-            Bytes rest(Le16(fixed + 24) + Le16(fixed + 26) + Le16(fixed + 28));
+            Bytes rest(LoadLe16(fixed + 24) + LoadLe16(fixed + 26) + LoadLe16(fixed + 28));
             if (!reader.readInPlace(rest.data(), rest.size())) return walk;
             continue;
         }
-        if (value == 0x06054B50) {
+        if (value == kEndSignature) {
             uint8_t fixed[18];
             if (!reader.readInPlace(fixed, 18)) return walk;
             walk.sawEndRecord = true;
             return walk;
         }
-        if (value != 0x04034B50) {
+        if (value != kLocalSignature) {
             ADD_FAILURE() << "unexpected signature " << std::hex << value << " at " << std::dec << reader.absolute() - 4;
             return walk;
         }
@@ -384,14 +382,14 @@ inline StubWalk WalkLikeStub(const std::vector<Bytes>& volumes, size_t start, bo
         uint8_t fixed[26];
         if (!reader.readRecord(fixed, 26, spanned)) return walk;
         entry.headerPosition = reader.absolute() - 30;
-        entry.flags = (uint16_t)Le16(fixed + 2);
-        entry.method = (uint16_t)Le16(fixed + 4);
-        entry.modTime = (uint16_t)Le16(fixed + 6);
-        entry.modDate = (uint16_t)Le16(fixed + 8);
-        entry.crc = Le32(fixed + 10);
-        entry.compressedSize = Le32(fixed + 14);
-        entry.uncompressedSize = Le32(fixed + 18);
-        Bytes name(Le16(fixed + 22)), extra(Le16(fixed + 24));
+        entry.flags = (uint16_t)LoadLe16(fixed + 2);
+        entry.method = (uint16_t)LoadLe16(fixed + 4);
+        entry.modTime = (uint16_t)LoadLe16(fixed + 6);
+        entry.modDate = (uint16_t)LoadLe16(fixed + 8);
+        entry.crc = LoadLe32(fixed + 10);
+        entry.compressedSize = LoadLe32(fixed + 14);
+        entry.uncompressedSize = LoadLe32(fixed + 18);
+        Bytes name(LoadLe16(fixed + 22)), extra(LoadLe16(fixed + 24));
         if (!reader.readInPlace(name.data(), name.size()) || !reader.readInPlace(extra.data(), extra.size()))
             return walk;
         entry.name.assign(name.begin(), name.end());
@@ -400,12 +398,12 @@ inline StubWalk WalkLikeStub(const std::vector<Bytes>& volumes, size_t start, bo
         std::unique_ptr<Decryptor> decryptor;
         if (entry.flags & 1) {
             EXPECT_FALSE(password.empty()) << "encrypted entry " << entry.name;
-            uint8_t header[12];
-            if (!reader.readInPlace(header, 12)) return walk;
+            uint8_t header[kEncryptionHeaderSize];
+            if (!reader.readInPlace(header, kEncryptionHeaderSize)) return walk;
             decryptor.reset(new Decryptor(password));
-            decryptor->decrypt(header, 12);
-            entry.checkByte = header[11];
-            dataSize -= 12;
+            decryptor->decrypt(header, kEncryptionHeaderSize);
+            entry.checkByte = header[kEncryptionHeaderSize - 1];
+            dataSize -= kEncryptionHeaderSize;
         }
         Bytes packed(dataSize);
         if (!reader.readData(packed.data(), dataSize)) return walk;
@@ -413,8 +411,8 @@ inline StubWalk WalkLikeStub(const std::vector<Bytes>& volumes, size_t start, bo
         if (entry.flags & 8) {
             uint8_t descriptor[16];
             if (!reader.readInPlace(descriptor, 16)) return walk;
-            EXPECT_EQ(Le32(descriptor), 0x08074B50u) << "descriptor of " << entry.name;
-            EXPECT_EQ(Le32(descriptor + 4), entry.crc);
+            EXPECT_EQ(LoadLe32(descriptor), (uint32_t)kDescriptorSignature) << "descriptor of " << entry.name;
+            EXPECT_EQ(LoadLe32(descriptor + 4), entry.crc);
         }
         if (entry.method == 8) entry.content = Inflate(packed, entry.uncompressedSize);
         else entry.content = packed;
@@ -437,25 +435,25 @@ inline std::vector<CentralRecord> ReadCentralDirectory(const Bytes& archive, uin
                                                        uint32_t* directoryOffset = nullptr) {
     std::vector<CentralRecord> records;
     const uint8_t* end = &archive[endRecord];
-    EXPECT_EQ(Le32(end), 0x06054B50u);
-    const uint32_t count = Le16(end + 10);
-    uint64_t at = Le32(end + 16);
+    EXPECT_EQ(LoadLe32(end), (uint32_t)kEndSignature);
+    const uint32_t count = LoadLe16(end + 10);
+    uint64_t at = LoadLe32(end + 16);
     if (directoryOffset) *directoryOffset = (uint32_t)at;
     for (uint32_t i = 0; i < count && at + 46 <= archive.size(); i++) {
         const uint8_t* c = &archive[at];
-        EXPECT_EQ(Le32(c), 0x02014B50u) << "central header " << i;
+        EXPECT_EQ(LoadLe32(c), (uint32_t)kCentralSignature) << "central header " << i;
         CentralRecord record;
-        record.flags = (uint16_t)Le16(c + 8);
-        record.crc = Le32(c + 16);
-        record.compressedSize = Le32(c + 20);
-        record.uncompressedSize = Le32(c + 24);
-        record.localOffset = Le32(c + 42);
-        record.name.assign((const char*)c + 46, Le16(c + 28));
-        record.extra.assign((const char*)c + 46 + Le16(c + 28), Le16(c + 30));
-        record.modTime = (uint16_t)Le16(c + 12);
-        record.modDate = (uint16_t)Le16(c + 14);
+        record.flags = (uint16_t)LoadLe16(c + 8);
+        record.crc = LoadLe32(c + 16);
+        record.compressedSize = LoadLe32(c + 20);
+        record.uncompressedSize = LoadLe32(c + 24);
+        record.localOffset = LoadLe32(c + 42);
+        record.name.assign((const char*)c + 46, LoadLe16(c + 28));
+        record.extra.assign((const char*)c + 46 + LoadLe16(c + 28), LoadLe16(c + 30));
+        record.modTime = (uint16_t)LoadLe16(c + 12);
+        record.modDate = (uint16_t)LoadLe16(c + 14);
         records.push_back(record);
-        at += 46 + Le16(c + 28) + Le16(c + 30) + Le16(c + 32);
+        at += 46 + LoadLe16(c + 28) + LoadLe16(c + 30) + LoadLe16(c + 32);
     }
     return records;
 }

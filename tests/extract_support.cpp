@@ -19,20 +19,15 @@
 #include "fake_platform.h"
 #include "codec/codec.h"
 #include "resources/messages.h"
-#include "startup/exe_layout.h"
+#include "format/bytes.h"
+#include "format/exe_layout.h"
 #include "startup/sfx_state.h"
 #include "startup/text.h"
 
 namespace {
 
-void Put16(std::string* out, uint32_t value) {
-    out->push_back((char)(value & 0xFF));
-    out->push_back((char)((value >> 8) & 0xFF));
-}
-void Put32(std::string* out, uint32_t value) {
-    Put16(out, value & 0xFFFF);
-    Put16(out, value >> 16);
-}
+void Put16(std::string* out, uint32_t value) { AppendLe16(*out, value); }
+void Put32(std::string* out, uint32_t value) { AppendLe32(*out, value); }
 void PutSignature(std::string* out, uint8_t third, uint8_t fourth) {
     out->append("PK");
     out->push_back((char)third);
@@ -173,7 +168,7 @@ std::string ZipBytes(const std::vector<ZipItem>& items, const std::string& comme
 
 std::string MakeSfx(const std::string& path, const std::string& zip, uint32_t flags, uint32_t totalSize) {
     std::string image = ReadFileBytes(KVSFX_STUB_PATH);
-    size_t at = image.find(std::string("QXB\x01sfx\x02", 8));
+    size_t at = image.find(std::string((const char*)kBlockSignature, 8));
     if (at == std::string::npos) throw std::runtime_error("stub without configuration block");
     SfxConfigBlock block;
     memcpy(&block, image.data() + at, sizeof block);

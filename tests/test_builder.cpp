@@ -93,8 +93,8 @@ protected:
         const Block block = ReadBlock(file);
         const StubWalk walk = WalkLikeStub({file}, block.archiveStart, false, password);
         EXPECT_TRUE(walk.sawEndRecord);
-        EXPECT_EQ(Le32(&file[block.endRecordOffset]), 0x06054B50u);
-        EXPECT_EQ(block.endRecordOffset + 22 + Le16(&file[block.endRecordOffset + 20]), file.size());
+        EXPECT_EQ(LoadLe32(&file[block.endRecordOffset]), (uint32_t)kEndSignature);
+        EXPECT_EQ(block.endRecordOffset + 22 + LoadLe16(&file[block.endRecordOffset + 20]), file.size());
         uint32_t directoryOffset = 0;
         const std::vector<CentralRecord> central = ReadCentralDirectory(file, block.endRecordOffset, &directoryOffset);
         EXPECT_EQ(directoryOffset, walk.centralPosition) << "directory offset is not file-absolute";
@@ -205,7 +205,7 @@ TEST_F(BuilderTest, OptionsFillTheBlockAndTheHeader) {
     // header checksum, left out of it, covers the whole file.
     EXPECT_EQ(block.stubCrc, ExpectedStubCrc(file, block, 0x80 + 248));
     EXPECT_EQ(block.entryRva, kFakeEntry);
-    EXPECT_EQ(Le32(&file[kFakeChecksumField]), PeChecksum(file, kFakeChecksumField));
+    EXPECT_EQ(LoadLe32(&file[kFakeChecksumField]), PeChecksum(file, kFakeChecksumField));
 
     // PE32+, the same by default; an odd length for the checksum.
     WriteBytes(scratch / "pe64", FakeStub(StubKind::Pe32Plus));
@@ -214,20 +214,20 @@ TEST_F(BuilderTest, OptionsFillTheBlockAndTheHeader) {
     EXPECT_EQ(block.flags, kPromptQuestion | kCrcAfterHeaders);
     EXPECT_EQ(block.stubCrc, ExpectedStubCrc(file, block, 0x80 + 264));
     EXPECT_EQ(file.size() % 2, 1u);
-    EXPECT_EQ(Le32(&file[kFakeChecksumField]), PeChecksum(file, kFakeChecksumField));
+    EXPECT_EQ(LoadLe32(&file[kFakeChecksumField]), PeChecksum(file, kFakeChecksumField));
 
     // The old coverage: from the file's start, headers included, so the
     // header checksum it covers stays 0.
     WriteBytes(scratch / "pe32-sum", [] {
         Bytes stub = FakeStub(StubKind::Pe32);
-        SetLe32(&stub[kFakeChecksumField], 0x12345);  // a stale one
+        StoreLe32(&stub[kFakeChecksumField], 0x12345);  // a stale one
         return stub;
     }());
     file = Build("--stub pe32-sum --crc-with-headers dir/a\\ b.txt");
     block = ReadBlock(file);
     EXPECT_EQ(block.flags, 0u);
     EXPECT_EQ(block.stubCrc, ExpectedStubCrc(file, block, 0));
-    EXPECT_EQ(Le32(&file[kFakeChecksumField]), 0u);
+    EXPECT_EQ(LoadLe32(&file[kFakeChecksumField]), 0u);
 
     file = Build("--stub stub --no-stub-crc --title '' dir/a\\ b.txt");
     block = ReadBlock(file);
@@ -279,7 +279,7 @@ TEST_F(BuilderTest, ZipInputsAreRewrittenForTheWalk) {
     EXPECT_EQ(walk.entries[0].flags & 0x800, 0);
     const Block block = ReadBlock(file);
     EXPECT_EQ(std::string(file.end() - 11, file.end()), "the comment");
-    EXPECT_EQ(Le16(&file[block.endRecordOffset + 20]), 11u);
+    EXPECT_EQ(LoadLe16(&file[block.endRecordOffset + 20]), 11u);
 }
 
 TEST_F(BuilderTest, EncryptedZipKeepsTheDescriptorItsCheckByteNeeds) {
@@ -569,7 +569,7 @@ TEST_F(BuilderTest, ZipsWithAZip64LocatorButSmallValuesAreTaken) {
                                     "cat stub piped.zip > prefixed.zip").status, 0);
     const Bytes piped = ReadBytes(scratch / "piped.zip");
     ASSERT_GT(piped.size(), 98u);
-    ASSERT_EQ(Le32(&piped[piped.size() - 22 - 20]), 0x07064B50u) << "the locator this test is about";
+    ASSERT_EQ(LoadLe32(&piped[piped.size() - 22 - 20]), 0x07064B50u) << "the locator this test is about";
     for (const char* input : {"piped.zip", "prefixed.zip"}) {
         SCOPED_TRACE(input);
         const StubWalk walk = WalkSingle(Build(std::string("--stub stub ") + input));
@@ -580,7 +580,7 @@ TEST_F(BuilderTest, ZipsWithAZip64LocatorButSmallValuesAreTaken) {
     }
     // The Zip64 end record disagreeing with the end record: refused.
     Bytes altered = piped;
-    SetLe32(&altered[piped.size() - 22 - 20 - 56 + 40], 1000);
+    StoreLe32(&altered[piped.size() - 22 - 20 - 56 + 40], 1000);
     WriteBytes(scratch / "altered.zip", altered);
     const RunResult run = RunMake(scratch.path(), "-o out/setup.exe --stub stub altered.zip");
     EXPECT_EQ(run.status, 1);

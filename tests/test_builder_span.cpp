@@ -75,7 +75,7 @@ protected:
         Bytes joined;
         for (const Bytes& volume : set.volumes) joined.insert(joined.end(), volume.begin(), volume.end());
         WriteBytes(scratch / "joined.zip", joined);
-        const uint64_t end = joined.size() - 22 - Le16(&joined[joined.size() - 2]);
+        const uint64_t end = joined.size() - 22 - LoadLe16(&joined[joined.size() - 2]);
         const std::vector<CentralRecord> central = ReadCentralDirectory(joined, end);
         ASSERT_EQ(central.size(), walk.entries.size());
         for (size_t i = 0; i < central.size(); i++)

@@ -18,6 +18,7 @@
 #include "extract_support.h"
 #include "fake_platform.h"
 #include "codec/codec.h"
+#include "format/bytes.h"
 #include "resources/messages.h"
 #include "startup/sfx_state.h"
 
@@ -134,20 +135,17 @@ TEST(Walk, ExtractsEveryKindOfEntryAndCountsFilesOnly) {
 
 // An extra block: id, data size (the data's own length unless given), data.
 std::string ExtraBlock(uint16_t id, const std::string& data, int size = -1) {
-    uint32_t length = size < 0 ? (uint32_t)data.size() : (uint32_t)size;
-    std::string out = {(char)(id & 0xFF), (char)(id >> 8), (char)(length & 0xFF), (char)(length >> 8)};
+    std::string out;
+    AppendLe16(out, id);
+    AppendLe16(out, size < 0 ? (uint32_t)data.size() : (uint32_t)size);
     return out + data;
-}
-
-std::string Le32Bytes(uint32_t value) {
-    return {(char)value, (char)(value >> 8), (char)(value >> 16), (char)(value >> 24)};
 }
 
 // The extended timestamp block: flags, then the times it announces.
 std::string Stamp(uint8_t flags, const std::vector<int32_t>& times, int size = -1) {
     std::string data(1, (char)flags);
-    for (int32_t t : times) data += Le32Bytes((uint32_t)t);
-    return ExtraBlock(0x5455, data, size);
+    for (int32_t t : times) AppendLe32(data, (uint32_t)t);
+    return ExtraBlock(kExtraTimestampId, data, size);
 }
 
 // The local extra field: the extended timestamp gives the exact time in UTC

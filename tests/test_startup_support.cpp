@@ -11,30 +11,14 @@
 #include <stdexcept>
 
 #include "fake_platform.h"
+#include "format/bytes.h"
 
 namespace {
 
-void Put16(std::string& out, uint32_t value) {
-    out += (char)(value & 0xFF);
-    out += (char)((value >> 8) & 0xFF);
-}
-
-void Put32(std::string& out, uint32_t value) {
-    Put16(out, value & 0xFFFF);
-    Put16(out, value >> 16);
-}
-
-void Store32(std::string& bytes, size_t at, uint32_t value) {
-    for (int i = 0; i < 4; i++) bytes[at + i] = (char)((value >> (8 * i)) & 0xFF);
-}
-
-uint32_t Load32(const std::string& bytes, size_t at) {
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; i--) value = (value << 8) | (uint8_t)bytes[at + i];
-    return value;
-}
-
-const char kBlockSignature[9] = {'Q', 'X', 'B', 1, 's', 'f', 'x', 2, 0};
+void Put16(std::string& out, uint32_t value) { AppendLe16(out, value); }
+void Put32(std::string& out, uint32_t value) { AppendLe32(out, value); }
+void Store32(std::string& bytes, size_t at, uint32_t value) { StoreLe32((uint8_t*)&bytes[at], value); }
+uint32_t Load32(const std::string& bytes, size_t at) { return LoadLe32((const uint8_t*)&bytes[at]); }
 
 }  // namespace
 
@@ -153,7 +137,7 @@ std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& fi
 SfxImage MakeSfx(const SfxOptions& options) {
     SfxImage image;
     image.bytes = options.stub;
-    image.blockAt = image.bytes.rfind(std::string(kBlockSignature, 8));  // the last copy: a test may plant a decoy before it
+    image.blockAt = image.bytes.rfind(std::string((const char*)kBlockSignature, 8));  // the last copy: a test may plant a decoy before it
     if (image.blockAt == std::string::npos) throw std::runtime_error("stub without a configuration block");
     memcpy(&image.block, &image.bytes[image.blockAt], sizeof image.block);
 

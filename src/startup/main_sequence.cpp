@@ -13,7 +13,7 @@
 #include "failure/failure.h"
 #include "output/output.h"
 #include "resources/messages.h"
-#include "startup/exe_layout.h"
+#include "format/exe_layout.h"
 #include "startup/program_start.h"
 #include "startup/startup.h"
 #include "startup/text.h"

@@ -20,7 +20,7 @@
 
 #include "fake_platform.h"
 #include "fuzz/memory_platform.h"
-#include "startup/exe_layout.h"
+#include "format/exe_layout.h"
 #include "startup/sfx_state.h"
 #include "startup/startup.h"
 

@@ -12,16 +12,6 @@
 
 namespace kvmake {
 
-// Little-endian stores into an image (the loads are in startup/exe_layout.h).
-inline void Store16(uint8_t* at, uint32_t value) {
-    at[0] = (uint8_t)value;
-    at[1] = (uint8_t)(value >> 8);
-}
-inline void Store32(uint8_t* at, uint32_t value) {
-    Store16(at, value & 0xFFFF);
-    Store16(at + 2, value >> 16);
-}
-
 struct StubImage {
     std::vector<uint8_t> bytes;
     size_t blockOffset = 0;  // where the configuration block lies in bytes
