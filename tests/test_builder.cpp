@@ -29,10 +29,6 @@ uint32_t PeChecksum(const Bytes& file, size_t field) {
     return (uint32_t)sum + (uint32_t)file.size();
 }
 
-const uint32_t kOverwriteDefault = 0x2, kCustomTitle = 0x10, kEncrypted = 0x100, kAuto = 0x200,
-               kCrcAfterHeaders = 0x800, kTitleInDialog = 0x40000, kPromptQuestion = 0x80000,
-               kPromptOkCancel = 0x100000;
-
 // 3 February 2001, 04:05:06 local time, and its DOS date and time words.
 const uint16_t kKnownDosDate = (21 << 9) | (2 << 5) | 3;
 const uint16_t kKnownDosTime = (4 << 11) | (5 << 5) | 3;
@@ -172,7 +168,7 @@ TEST_F(BuilderTest, FolderBecomesAnArchiveTheStubCanWalk) {
     for (const auto& source : files) total += (uint32_t)source.second.size();
     EXPECT_EQ(block.totalSize, total);
     // The start-up check leaves out the ELF header and its program headers.
-    EXPECT_EQ(block.flags, kCrcAfterHeaders);
+    EXPECT_EQ(block.flags, SFXF_CRC_AFTER_HEADERS);
     EXPECT_EQ(block.completeMark, 0xFFFF);
     EXPECT_EQ(block.entryRva, kFakeEntry);
     EXPECT_EQ(block.stubCrc, ExpectedStubCrc(file, block, 64 + 3 * 56));
@@ -197,8 +193,8 @@ TEST_F(BuilderTest, OptionsFillTheBlockAndTheHeader) {
                        "--prompt 'Continuer ?' --prompt-style okcancel --title Titre --title-in-dialog --auto "
                        "--overwrite --crc-after-headers dir/a\\ b.txt");
     Block block = ReadBlock(file);
-    EXPECT_EQ(block.flags, kOverwriteDefault | kCustomTitle | kAuto | kCrcAfterHeaders | kTitleInDialog |
-                               kPromptQuestion | kPromptOkCancel);
+    EXPECT_EQ(block.flags, SFXF_OVERWRITE_DEFAULT | SFXF_CUSTOM_TITLE | SFXF_AUTO | SFXF_CRC_AFTER_HEADERS |
+                               SFXF_TITLE_IN_DIALOG | SFXF_PROMPT_QUESTION | SFXF_PROMPT_OKCANCEL);
     EXPECT_EQ(HeaderTexts(file, block),
               (std::vector<std::string>{"C:\\Programme\\Kelvra", "", "Continuer ?", "Titre", "info \xE9t\xE9"}));
     // PE32: the checked span starts after the NT headers (0x80 + 248); the
@@ -211,7 +207,7 @@ TEST_F(BuilderTest, OptionsFillTheBlockAndTheHeader) {
     WriteBytes(scratch / "pe64", FakeStub(StubKind::Pe32Plus));
     file = Build("--stub pe64 --prompt Oui? --prompt-style yesno --level 0 dir/caf\xC3\xA9.txt");
     block = ReadBlock(file);
-    EXPECT_EQ(block.flags, kPromptQuestion | kCrcAfterHeaders);
+    EXPECT_EQ(block.flags, SFXF_PROMPT_QUESTION | SFXF_CRC_AFTER_HEADERS);
     EXPECT_EQ(block.stubCrc, ExpectedStubCrc(file, block, 0x80 + 264));
     EXPECT_EQ(file.size() % 2, 1u);
     EXPECT_EQ(LoadLe32(&file[kFakeChecksumField]), PeChecksum(file, kFakeChecksumField));
@@ -232,7 +228,7 @@ TEST_F(BuilderTest, OptionsFillTheBlockAndTheHeader) {
     file = Build("--stub stub --no-stub-crc --title '' dir/a\\ b.txt");
     block = ReadBlock(file);
     EXPECT_EQ(block.stubCrc, 0u);
-    EXPECT_EQ(block.flags, kCustomTitle);
+    EXPECT_EQ(block.flags, SFXF_CUSTOM_TITLE);
     EXPECT_EQ(block.completeMark, 0xFFFF);
 
     // Texts at their capacities fit while the header stays within 1256 bytes.
@@ -267,7 +263,7 @@ TEST_F(BuilderTest, ZipInputsAreRewrittenForTheWalk) {
             EXPECT_EQ(entries.at(zipName)->content, source.second);
             EXPECT_EQ(entries.at(zipName)->flags & 0x8, 0) << "descriptor dropped";
         }
-        EXPECT_EQ(ReadBlock(file).flags & kEncrypted, 0u);
+        EXPECT_EQ(ReadBlock(file).flags & SFXF_ENCRYPTED, 0u);
         ExpectPeersAccept("out/setup.exe");
     }
 
@@ -296,7 +292,7 @@ TEST_F(BuilderTest, EncryptedZipKeepsTheDescriptorItsCheckByteNeeds) {
         EXPECT_EQ(entry.checkByte, entry.modTime >> 8) << source.first;
         EXPECT_EQ(entry.content, source.second);
     }
-    EXPECT_EQ(ReadBlock(file).flags & kEncrypted, kEncrypted) << "the program asks for the password";
+    EXPECT_EQ(ReadBlock(file).flags & SFXF_ENCRYPTED, SFXF_ENCRYPTED) << "the program asks for the password";
     ExpectPeersAccept("out/setup.exe", "secret");
 
     const RunResult twice = RunMake(scratch.path(), "-o out/x.exe --stub stub --password other locked.zip");
@@ -322,7 +318,7 @@ TEST_F(BuilderTest, PasswordEncryptsEveryFile) {
             EXPECT_EQ(entry.checkByte, entry.crc >> 24) << entry.name;
         }
         EXPECT_EQ(walk.entries.size(), files.size() + 1);
-        EXPECT_EQ(ReadBlock(file).flags & kEncrypted, kEncrypted);
+        EXPECT_EQ(ReadBlock(file).flags & SFXF_ENCRYPTED, SFXF_ENCRYPTED);
         ExpectPeersAccept("out/setup.exe", password);
         EXPECT_NE(RunIn(scratch.path(), "unzip -t -P wrong out/setup.exe").status, 0);
     }

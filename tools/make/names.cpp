@@ -6,6 +6,7 @@
 
 #include "build_error.h"
 #include "format/codepage.h"
+#include "format/zip_records.h"
 
 namespace kvmake {
 
@@ -140,7 +141,7 @@ std::string AnsiUpper(const std::string& text) {
 void CheckEntryName(const std::string& name, const std::string& shown, NameOrigin origin) {
     const std::string what = "entry name " + Quoted(shown);
     if (name.empty()) Refuse("an entry has an empty name");
-    if (name.size() > 260) Refuse(what + " is longer than 260 bytes, the longest name the program accepts");
+    if (name.size() > kMaxNameLength) Refuse(what + " is longer than 260 bytes, the longest name the program accepts");
     if (IsSeparator(name[0], origin)) Refuse(what + " is an absolute path");
     std::string body = name;
     if (IsSeparator(body.back(), origin)) body.pop_back();  // folder entry
