@@ -62,6 +62,10 @@ const char* NextHeaderText(HeaderCursor* cursor, uint32_t capacity) {
     return text;
 }
 
+void VerifyStubChecksum(uint32_t length, uint32_t expectedCrc, const volatile SfxConfigBlock* block);
+void ReadSfxHeader();
+void CheckEndRecord();
+
 }  // namespace
 
 void LoadConfiguration() {
@@ -97,6 +101,8 @@ void LoadConfiguration() {
     if (state.spanned || block->endRecordOffset == 0) return;
     CheckEndRecord();
 }
+
+namespace {
 
 // The CRC-32 of the file's first length bytes (from the end of the
 // executable headers with SFXF_CRC_AFTER_HEADERS), with the stubCrc field of
@@ -218,3 +224,5 @@ void CheckEndRecord() {
         FatalError(MessageText(MSG_FILE_DAMAGED));
     }
 }
+
+}  // namespace

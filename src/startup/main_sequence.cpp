@@ -124,6 +124,23 @@ int EntryPointMatches(FileHandle file, uint8_t* headers) {
     return entry == sfxConfigBlock.entryRva;
 }
 
+// 1 when the program file's executable header still names the entry point
+// recorded in the configuration block. Every failure (memory, open, short
+// read, seek off target) counts as a mismatch; the second handle is always
+// closed.
+int CheckEntryPoint() {
+    uint8_t* headers = (uint8_t*)sfxPlatform.allocate(kNtHeadersSize);
+    if (headers == 0) return 0;
+    int matches = 0;
+    FileHandle file = sfxPlatform.openFile(state.archivePath, kShareDenyNone);
+    if (file != 0) {
+        matches = EntryPointMatches(file, headers);
+        sfxPlatform.closeFile(file);
+    }
+    sfxPlatform.release(headers);
+    return matches;
+}
+
 }  // namespace
 
 // The program name ends at the next double quote when it begins with one,
@@ -243,23 +260,6 @@ void ResolveLongModuleName(char* path) {
     uint32_t prefix = (uint32_t)(name - path);
     if (prefix + TextLength(found) >= kPathCapacity) return;
     CopyText(name, kPathCapacity - prefix, found);
-}
-
-// 1 when the program file's executable header still names the entry point
-// recorded in the configuration block. Every failure (memory, open, short
-// read, seek off target) counts as a mismatch; the second handle is always
-// closed.
-int CheckEntryPoint() {
-    uint8_t* headers = (uint8_t*)sfxPlatform.allocate(kNtHeadersSize);
-    if (headers == 0) return 0;
-    int matches = 0;
-    FileHandle file = sfxPlatform.openFile(state.archivePath, kShareDenyNone);
-    if (file != 0) {
-        matches = EntryPointMatches(file, headers);
-        sfxPlatform.closeFile(file);
-    }
-    sfxPlatform.release(headers);
-    return matches;
 }
 
 // Frees the codec buffers, closes the archive and removes an output file

@@ -59,6 +59,11 @@ StubImage LoadStub(const std::string& path) {
     return stub;
 }
 
+namespace {
+
+// The program's path as the stub cuts it out of the command line: up to the
+// closing quote when it begins with one, else up to the first blank or tab.
+// Refuses a missing closing quote.
 std::string ProgramPath(const std::string& line) {
     size_t at = line.find_first_not_of(" \t");
     if (at == std::string::npos) return std::string();
@@ -69,6 +74,8 @@ std::string ProgramPath(const std::string& line) {
     }
     return line.substr(at, line.find_first_of(" \t", at) - at);
 }
+
+}  // namespace
 
 void CheckProgramLine(const std::string& line) {
     CheckCapacity(line, kProgramCapacity, "program to run");

@@ -38,11 +38,6 @@ struct HeaderTexts {
 // bytes, and a program that the stub would not start (CheckProgramLine).
 std::string BuildSfxHeader(const HeaderTexts& texts);
 
-// The program's path as the stub cuts it out of the command line: up to the
-// closing quote when it begins with one, else up to the first blank or tab.
-// Refuses a missing closing quote.
-std::string ProgramPath(const std::string& line);
-
 // Refuses a command line whose program the stub would not start: a path
 // that is not a file below the destination folder (empty, absolute, with a
 // drive or ':', a ".." component or a device name), or a line over 511
