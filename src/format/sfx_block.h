@@ -69,7 +69,7 @@ enum : uint32_t {
 // empty text: a temporary folder; ".": the program's own folder), a reserved
 // text read past, the start-up prompt (empty: none), the title and the
 // "-info" text; with SFXF_RUN_PROGRAM, the program line, never empty.
-// Sizes count the terminating zero.
+// The sizes count the terminating zero; kMaxPathLength does not.
 
 enum : uint32_t {
     kHeaderTexts = 5,            // texts of every header (a sixth with SFXF_RUN_PROGRAM)
