@@ -13,7 +13,7 @@
 #include "support/codec_control.h"
 #include "support/data.h"
 #include "support/files.h"
-#include "support/le.h"
+#include "format/bytes.h"
 #include "support/sfx_image.h"
 #include "support/stub_walk.h"
 
@@ -34,10 +34,6 @@ uint32_t PeChecksum(const Bytes& file, size_t field) {
     }
     return (uint32_t)sum + (uint32_t)file.size();
 }
-
-const uint32_t kOverwriteDefault = 0x2, kCustomTitle = 0x10, kEncrypted = 0x100, kAuto = 0x200,
-               kCrcAfterHeaders = 0x800, kTitleInDialog = 0x40000, kPromptQuestion = 0x80000,
-               kPromptOkCancel = 0x100000;
 
 // 3 February 2001, 04:05:06 local time, and its DOS date and time words.
 const uint16_t kKnownDosDate = (21 << 9) | (2 << 5) | 3;
@@ -97,8 +93,8 @@ protected:
         const Block block = ReadBlock(file);
         const StubWalk walk = WalkLikeStub({file}, block.archiveStart, false, password);
         EXPECT_TRUE(walk.sawEndRecord);
-        EXPECT_EQ(Le32(&file[block.endRecordOffset]), 0x06054B50u);
-        EXPECT_EQ(block.endRecordOffset + 22 + Le16(&file[block.endRecordOffset + 20]), file.size());
+        EXPECT_EQ(LoadLe32(&file[block.endRecordOffset]), (uint32_t)kEndSignature);
+        EXPECT_EQ(block.endRecordOffset + 22 + LoadLe16(&file[block.endRecordOffset + 20]), file.size());
         uint32_t directoryOffset = 0;
         const std::vector<CentralRecord> central = ReadCentralDirectory(file, block.endRecordOffset, &directoryOffset);
         EXPECT_EQ(directoryOffset, walk.centralPosition) << "directory offset is not file-absolute";
@@ -176,7 +172,7 @@ TEST_F(BuilderTest, FolderBecomesAnArchiveTheStubCanWalk) {
     for (const auto& source : files) total += (uint32_t)source.second.size();
     EXPECT_EQ(block.totalSize, total);
     // The start-up check leaves out the ELF header and its program headers.
-    EXPECT_EQ(block.flags, kCrcAfterHeaders);
+    EXPECT_EQ(block.flags, SFXF_CRC_AFTER_HEADERS);
     EXPECT_EQ(block.completeMark, 0xFFFF);
     EXPECT_EQ(block.entryRva, kFakeEntry);
     EXPECT_EQ(block.stubCrc, ExpectedStubCrc(file, block, 64 + 3 * 56));
@@ -210,42 +206,42 @@ TEST_F(BuilderTest, OptionsFillTheBlockAndTheHeader) {
                        "--prompt 'Continuer ?' --prompt-style okcancel --title Titre --title-in-dialog --auto "
                        "--overwrite --crc-after-headers dir/a\\ b.txt");
     Block block = ReadBlock(file);
-    EXPECT_EQ(block.flags, kOverwriteDefault | kCustomTitle | kAuto | kCrcAfterHeaders | kTitleInDialog |
-                               kPromptQuestion | kPromptOkCancel);
+    EXPECT_EQ(block.flags, SFXF_OVERWRITE_DEFAULT | SFXF_CUSTOM_TITLE | SFXF_AUTO | SFXF_CRC_AFTER_HEADERS |
+                               SFXF_TITLE_IN_DIALOG | SFXF_PROMPT_QUESTION | SFXF_PROMPT_OKCANCEL);
     EXPECT_EQ(HeaderTexts(file, block),
               (std::vector<std::string>{"C:\\Programme\\Kelvra", "", "Continuer ?", "Titre", "info \xE9t\xE9"}));
     // PE32: the checked span starts after the NT headers (0x80 + 248); the
     // header checksum, left out of it, covers the whole file.
     EXPECT_EQ(block.stubCrc, ExpectedStubCrc(file, block, 0x80 + 248));
     EXPECT_EQ(block.entryRva, kFakeEntry);
-    EXPECT_EQ(Le32(&file[kFakeChecksumField]), PeChecksum(file, kFakeChecksumField));
+    EXPECT_EQ(LoadLe32(&file[kFakeChecksumField]), PeChecksum(file, kFakeChecksumField));
 
     // PE32+, the same by default; an odd length for the checksum.
     WriteBytes(scratch / "pe64", FakeStub(StubKind::Pe32Plus));
     file = Build("--stub pe64 --prompt Oui? --prompt-style yesno --level 0 dir/caf\xC3\xA9.txt");
     block = ReadBlock(file);
-    EXPECT_EQ(block.flags, kPromptQuestion | kCrcAfterHeaders);
+    EXPECT_EQ(block.flags, SFXF_PROMPT_QUESTION | SFXF_CRC_AFTER_HEADERS);
     EXPECT_EQ(block.stubCrc, ExpectedStubCrc(file, block, 0x80 + 264));
     EXPECT_EQ(file.size() % 2, 1u);
-    EXPECT_EQ(Le32(&file[kFakeChecksumField]), PeChecksum(file, kFakeChecksumField));
+    EXPECT_EQ(LoadLe32(&file[kFakeChecksumField]), PeChecksum(file, kFakeChecksumField));
 
     // The old coverage: from the file's start, headers included, so the
     // header checksum it covers stays 0.
     WriteBytes(scratch / "pe32-sum", [] {
         Bytes stub = FakeStub(StubKind::Pe32);
-        SetLe32(&stub[kFakeChecksumField], 0x12345);  // a stale one
+        StoreLe32(&stub[kFakeChecksumField], 0x12345);  // a stale one
         return stub;
     }());
     file = Build("--stub pe32-sum --crc-with-headers dir/a\\ b.txt");
     block = ReadBlock(file);
     EXPECT_EQ(block.flags, 0u);
     EXPECT_EQ(block.stubCrc, ExpectedStubCrc(file, block, 0));
-    EXPECT_EQ(Le32(&file[kFakeChecksumField]), 0u);
+    EXPECT_EQ(LoadLe32(&file[kFakeChecksumField]), 0u);
 
     file = Build("--stub stub --no-stub-crc --title '' dir/a\\ b.txt");
     block = ReadBlock(file);
     EXPECT_EQ(block.stubCrc, 0u);
-    EXPECT_EQ(block.flags, kCustomTitle);
+    EXPECT_EQ(block.flags, SFXF_CUSTOM_TITLE);
     EXPECT_EQ(block.completeMark, 0xFFFF);
 
     // Texts at their capacities fit while the header stays within 1256 bytes.
@@ -280,7 +276,7 @@ TEST_F(BuilderTest, ZipInputsAreRewrittenForTheWalk) {
             EXPECT_EQ(entries.at(zipName)->content, source.second);
             EXPECT_EQ(entries.at(zipName)->flags & 0x8, 0) << "descriptor dropped";
         }
-        EXPECT_EQ(ReadBlock(file).flags & kEncrypted, 0u);
+        EXPECT_EQ(ReadBlock(file).flags & SFXF_ENCRYPTED, 0u);
         ExpectPeersAccept("out/setup.exe");
     }
 
@@ -292,7 +288,7 @@ TEST_F(BuilderTest, ZipInputsAreRewrittenForTheWalk) {
     EXPECT_EQ(walk.entries[0].flags & 0x800, 0);
     const Block block = ReadBlock(file);
     EXPECT_EQ(std::string(file.end() - 11, file.end()), "the comment");
-    EXPECT_EQ(Le16(&file[block.endRecordOffset + 20]), 11u);
+    EXPECT_EQ(LoadLe16(&file[block.endRecordOffset + 20]), 11u);
 }
 
 TEST_F(BuilderTest, EncryptedZipKeepsTheDescriptorItsCheckByteNeeds) {
@@ -309,7 +305,7 @@ TEST_F(BuilderTest, EncryptedZipKeepsTheDescriptorItsCheckByteNeeds) {
         EXPECT_EQ(entry.checkByte, entry.modTime >> 8) << source.first;
         EXPECT_EQ(entry.content, source.second);
     }
-    EXPECT_EQ(ReadBlock(file).flags & kEncrypted, kEncrypted) << "the program asks for the password";
+    EXPECT_EQ(ReadBlock(file).flags & SFXF_ENCRYPTED, SFXF_ENCRYPTED) << "the program asks for the password";
     ExpectPeersAccept("out/setup.exe", "secret");
 
     const RunResult twice = RunMake(scratch.path(), "-o out/x.exe --stub stub --password other locked.zip");
@@ -335,7 +331,7 @@ TEST_F(BuilderTest, PasswordEncryptsEveryFile) {
             EXPECT_EQ(entry.checkByte, entry.crc >> 24) << entry.name;
         }
         EXPECT_EQ(walk.entries.size(), files.size() + 1);
-        EXPECT_EQ(ReadBlock(file).flags & kEncrypted, kEncrypted);
+        EXPECT_EQ(ReadBlock(file).flags & SFXF_ENCRYPTED, SFXF_ENCRYPTED);
         ExpectPeersAccept("out/setup.exe", password);
         EXPECT_NE(RunIn(scratch.path(), "unzip -t -P wrong out/setup.exe").status, 0);
     }
@@ -582,7 +578,7 @@ TEST_F(BuilderTest, ZipsWithAZip64LocatorButSmallValuesAreTaken) {
                                     "cat stub piped.zip > prefixed.zip").status, 0);
     const Bytes piped = ReadBytes(scratch / "piped.zip");
     ASSERT_GT(piped.size(), 98u);
-    ASSERT_EQ(Le32(&piped[piped.size() - 22 - 20]), 0x07064B50u) << "the locator this test is about";
+    ASSERT_EQ(LoadLe32(&piped[piped.size() - 22 - 20]), 0x07064B50u) << "the locator this test is about";
     for (const char* input : {"piped.zip", "prefixed.zip"}) {
         SCOPED_TRACE(input);
         const StubWalk walk = WalkSingle(Build(std::string("--stub stub ") + input));
@@ -593,7 +589,7 @@ TEST_F(BuilderTest, ZipsWithAZip64LocatorButSmallValuesAreTaken) {
     }
     // The Zip64 end record disagreeing with the end record: refused.
     Bytes altered = piped;
-    SetLe32(&altered[piped.size() - 22 - 20 - 56 + 40], 1000);
+    StoreLe32(&altered[piped.size() - 22 - 20 - 56 + 40], 1000);
     WriteBytes(scratch / "altered.zip", altered);
     const RunResult run = RunMake(scratch.path(), "-o out/setup.exe --stub stub altered.zip");
     EXPECT_EQ(run.status, 1);

@@ -14,7 +14,7 @@
 #include "support/codec_control.h"
 #include "support/data.h"
 #include "support/files.h"
-#include "support/le.h"
+#include "format/bytes.h"
 #include "support/sfx_image.h"
 #include "support/stub_walk.h"
 
@@ -180,7 +180,7 @@ TEST_F(InspectTest, TestFindsEveryKindOfDamage) {
     const auto at = std::search(data.begin() + block.archiveStart, data.end(), name.begin(), name.end());
     ASSERT_NE(at, data.end());
     const size_t header = (size_t)(at - data.begin()) - 30;
-    data[header + 30 + Le16(&data[header + 26]) + Le16(&data[header + 28]) + 100] ^= 1;
+    data[header + 30 + LoadLe16(&data[header + 26]) + LoadLe16(&data[header + 28]) + 100] ^= 1;
     WriteBytes(scratch / "data-damaged", data);
     const RunResult dataRun = Inspect("--test data-damaged");
     EXPECT_EQ(dataRun.status, 2) << dataRun.output;

@@ -7,7 +7,7 @@
 #include "support/codec_control.h"
 #include "support/data.h"
 #include "support/files.h"
-#include "support/le.h"
+#include "format/bytes.h"
 #include "support/sfx_image.h"
 #include "support/stub_walk.h"
 
@@ -81,7 +81,7 @@ protected:
         Bytes joined;
         for (const Bytes& volume : set.volumes) joined.insert(joined.end(), volume.begin(), volume.end());
         WriteBytes(scratch / "joined.zip", joined);
-        const uint64_t end = joined.size() - 22 - Le16(&joined[joined.size() - 2]);
+        const uint64_t end = joined.size() - 22 - LoadLe16(&joined[joined.size() - 2]);
         const std::vector<CentralRecord> central = ReadCentralDirectory(joined, end);
         ASSERT_EQ(central.size(), walk.entries.size());
         for (size_t i = 0; i < central.size(); i++)

@@ -9,7 +9,7 @@
 #include "support/codec_control.h"
 #include "support/data.h"
 #include "support/files.h"
-#include "support/le.h"
+#include "format/bytes.h"
 #include "support/sfx_image.h"
 #include "support/stub_walk.h"
 
@@ -27,9 +27,10 @@ uint16_t DosTime(int hour) { return (uint16_t)((hour << 11) | (13 << 5) | 10); }
 std::vector<int64_t> Stamps(const std::string& extra) {
     std::vector<int64_t> times;
     const uint8_t* p = (const uint8_t*)extra.data();
-    for (size_t at = 0; at + 4 <= extra.size(); at += 4 + Le16(p + at + 2)) {
-        const uint32_t size = Le16(p + at + 2);
-        if (Le16(p + at) == 0x5455 && size >= 5 && (p[at + 4] & 1)) times.push_back((int32_t)Le32(p + at + 5));
+    for (size_t at = 0; at + 4 <= extra.size(); at += 4 + LoadLe16(p + at + 2)) {
+        const uint32_t size = LoadLe16(p + at + 2);
+        if (LoadLe16(p + at) == kExtraTimestampId && size >= 5 && (p[at + 4] & 1))
+            times.push_back((int32_t)LoadLe32(p + at + 5));
     }
     return times;
 }

@@ -13,7 +13,7 @@
 #include "startup/sfx_state.h"
 #include "support/fake_platform.h"
 #include "support/inflate_harness.h"
-#include "support/le.h"
+#include "format/bytes.h"
 
 namespace {
 
@@ -74,8 +74,8 @@ EncryptedEntry ReadEntry(const std::string& name) {
     EncryptedEntry entry;
     entry.archive = ReadBytes(std::string(KVSFX_SOURCE_DIR) + "/tests/data/zipcrypto/" + name);
     const uint8_t* p = entry.archive.data() + 4;
-    auto u16 = [&](int at) { return (uint16_t)Le16(p + at); };
-    auto u32 = [&](int at) { return Le32(p + at); };
+    auto u16 = [&](int at) { return (uint16_t)LoadLe16(p + at); };
+    auto u32 = [&](int at) { return LoadLe32(p + at); };
     entry.header = {u16(0), u16(2), u16(4), u16(6), u16(8), u32(10), u32(14), u32(18), u16(22), u16(24)};
     entry.dataOffset = 30 + entry.header.nameLength + entry.header.extraLength;
     entry.encrypted.assign(entry.archive.begin() + entry.dataOffset,

@@ -15,13 +15,14 @@
 #include <vector>
 
 #include "codec/codec.h"
+#include "format/bytes.h"
 #include "resources/messages.h"
 #include "startup/sfx_state.h"
 #include "support/codec_control.h"
 #include "support/data.h"
 #include "support/fake_platform.h"
 #include "support/files.h"
-#include "support/le.h"
+#include "format/bytes.h"
 #include "support/sfx_image.h"
 #include "support/stub_state.h"
 #include "support/zip_writer.h"
@@ -116,18 +117,17 @@ TEST(Walk, ExtractsEveryKindOfEntryAndCountsFilesOnly) {
 
 // An extra block: id, data size (the data's own length unless given), data.
 std::string ExtraBlock(uint16_t id, const std::string& data, int size = -1) {
-    uint32_t length = size < 0 ? (uint32_t)data.size() : (uint32_t)size;
     std::string out;
-    Put16(&out, id);
-    Put16(&out, length);
+    AppendLe16(out, id);
+    AppendLe16(out, size < 0 ? (uint32_t)data.size() : (uint32_t)size);
     return out + data;
 }
 
 // The extended timestamp block: flags, then the times it announces.
 std::string Stamp(uint8_t flags, const std::vector<int32_t>& times, int size = -1) {
     std::string data(1, (char)flags);
-    for (int32_t t : times) Put32(&data, (uint32_t)t);
-    return ExtraBlock(0x5455, data, size);
+    for (int32_t t : times) AppendLe32(data, (uint32_t)t);
+    return ExtraBlock(kExtraTimestampId, data, size);
 }
 
 // The local extra field: the extended timestamp gives the exact time in UTC

@@ -88,7 +88,7 @@ protected:
 
     // The header of a file the builder made: its offset, its length.
     void Header(const std::string& bytes, size_t* offset, size_t* length, uint32_t* flags) {
-        size_t block = bytes.find(std::string("QXB\x01sfx\x02", 8));
+        size_t block = bytes.find(std::string((const char*)kBlockSignature, 8));
         ASSERT_NE(std::string::npos, block);
         SfxConfigBlock config;
         memcpy(&config, bytes.data() + block, sizeof config);

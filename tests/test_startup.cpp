@@ -323,7 +323,7 @@ TEST_F(StartUp, StubChecksumCoverage) {
 // signature earlier in the stub gets the wrong bytes zeroed and fails.
 TEST_F(StartUp, SignatureBeforeTheBlockFailsTheChecksum) {
     SfxOptions options = WithInfo("info");
-    memcpy(&options.stub[0x190], "QXB\001sfx\002", 8);
+    memcpy(&options.stub[0x190], kBlockSignature, 8);
     EXPECT_EQ(Run(MakeSfx(options), "-info"), 2u);
     EXPECT_EQ(OnlyBox().text, kHeaderCorrupt);
 }

@@ -23,6 +23,7 @@
 #include "codec/codec.h"
 #include "failure/failure.h"
 #include "failure/recovery.h"
+#include "format/bytes.h"
 #include "output/output.h"
 #include "resources/messages.h"
 #include "startup/startup.h"
@@ -32,28 +33,10 @@
 namespace {
 
 enum : uint32_t {
-    kSignatureSize = 4,
-    kRecordAhead = 30,        // a signature and a local header after it
-    kCentralHeaderRest = 42,  // central directory header after its signature
-    kEndRecordRest = 18,      // end of central directory record after its signature
-    kDescriptorSize = 16,     // data descriptor with its signature
+    kRecordAhead = kLocalFixedSize,                           // a signature and a local header after it
+    kCentralHeaderRest = kCentralFixedSize - kSignatureSize,  // central directory header after its signature
+    kEndRecordRest = kEndFixedSize - kSignatureSize,          // end of central directory record after its signature
     kPasswordMessageArea = 300,
-};
-
-// The extended timestamp extra block: a flags byte, then the times it
-// announces as signed 32-bit UTC seconds, the modification time first.
-enum : uint32_t {
-    kExtraBlockHeader = 4,   // id and data size
-    kExtraTimestampId = 0x5455,
-    kTimestampModified = 0x01,
-    kTimestampPrefix = 5,    // flags byte and modification time
-};
-
-enum : uint16_t {
-    kFlagEncrypted = 0x0001,
-    kFlagDescriptor = 0x0008,
-    kMethodStored = 0,
-    kMethodDeflated = 8,
 };
 
 // ReadError codes of the walk.
@@ -65,9 +48,6 @@ enum : int {
     kReadSignatureSpanned = 8,
     kReadSignature = 9,
 };
-
-uint16_t Le16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }
-uint32_t Le32(const uint8_t* p) { return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24; }
 
 int SameSignature(const uint8_t* bytes, const uint8_t* signature) { return CompareBytes(bytes, signature, 4) == 0; }
 
@@ -117,12 +97,12 @@ void TakeUtcTime(const uint8_t* field, uint32_t length) {
     state.entryHasUtcTime = 0;
     state.entryUtcTime = 0;
     while (length >= kExtraBlockHeader) {
-        uint32_t id = Le16(field), size = Le16(field + 2);
+        uint32_t id = LoadLe16(field), size = LoadLe16(field + 2);
         field += kExtraBlockHeader;
         length -= kExtraBlockHeader;
         if (size > length) break;
         if (id == kExtraTimestampId && size >= kTimestampPrefix && (field[0] & kTimestampModified)) {
-            state.entryUtcTime = (int32_t)Le32(field + 1);
+            state.entryUtcTime = (int32_t)LoadLe32(field + 1);
             state.entryHasUtcTime = 1;
         }
         field += size;
@@ -172,16 +152,16 @@ void SkipRemainingData() {
 
 void DecodeLocalHeader(const uint8_t* bytes) {
     LocalFileHeader* header = &state.localHeader;
-    header->versionNeeded = Le16(bytes + 0);
-    header->flags = Le16(bytes + 2);
-    header->method = Le16(bytes + 4);
-    header->modTime = Le16(bytes + 6);
-    header->modDate = Le16(bytes + 8);
-    header->crc32 = Le32(bytes + 10);
-    header->compressedSize = Le32(bytes + 14);
-    header->uncompressedSize = Le32(bytes + 18);
-    header->nameLength = Le16(bytes + 22);
-    header->extraLength = Le16(bytes + 24);
+    header->versionNeeded = LoadLe16(bytes + 0);
+    header->flags = LoadLe16(bytes + 2);
+    header->method = LoadLe16(bytes + 4);
+    header->modTime = LoadLe16(bytes + 6);
+    header->modDate = LoadLe16(bytes + 8);
+    header->crc32 = LoadLe32(bytes + 10);
+    header->compressedSize = LoadLe32(bytes + 14);
+    header->uncompressedSize = LoadLe32(bytes + 18);
+    header->nameLength = LoadLe16(bytes + 22);
+    header->extraLength = LoadLe16(bytes + 24);
 }
 
 // Headers this walk cannot extract faithfully end the run with message 31
@@ -323,9 +303,9 @@ void SkipCentralHeader(RecordAhead* ahead) {
     if (!TakeRecordRest(ahead, record, sizeof record)) ReadError(kReadCentral);
     ahead->count = 0;
     // Offsets in the whole record: name length 28, extra 30, comment 32.
-    uint16_t nameLength = Le16(record + 24);
+    uint16_t nameLength = LoadLe16(record + 24);
     if (nameLength > kMaxNameLength) FatalError(MessageText(MSG_NAME_TOO_LONG));
-    uint32_t skipLength = (uint32_t)Le16(record + 26) + Le16(record + 28);
+    uint32_t skipLength = (uint32_t)LoadLe16(record + 26) + LoadLe16(record + 28);
     if (nameLength + skipLength + kRecordAhead > kChunkSize) {
         ReadExact(nameLength, state.entryName);
         SeekForward(skipLength);
@@ -350,7 +330,7 @@ void ReadEndRecord(const RecordAhead* ahead) {
     // The comment, at offset 20 of the record, from the end of the record;
     // bytes read ahead past the record already lie behind the position.
     int64_t beyond = ahead->count > kSignatureSize + kEndRecordRest ? ahead->count - (kSignatureSize + kEndRecordRest) : 0;
-    int64_t skip = (int64_t)Le16(record + 16) - beyond;
+    int64_t skip = (int64_t)LoadLe16(record + 16) - beyond;
     if (skip != 0) sfxPlatform.seekFile(state.archiveFile, skip, kSeekCurrent);
 }
 

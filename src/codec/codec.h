@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include "format/zip_records.h"
+
 // Inflater. Decodes one raw deflate stream from NextInputByte to FlushWindow;
 // "not enough memory" is a FatalError. Its results (also those of the table
 // builder and of each block):
@@ -32,8 +34,7 @@ void InitKeys(const char* password);
 void UpdateKeys(uint8_t plain);
 uint8_t DecryptByte();
 int ReadEncryptionHeader();                          // 1 when a stored password passes the check
-int CheckEncryptionHeader(const uint8_t header[12]);  // 0 match, -1 otherwise
-enum : uint32_t { kEncryptionHeaderSize = 12, kPasswordMaxLength = 254 };
+int CheckEncryptionHeader(const uint8_t header[kEncryptionHeaderSize]);  // 0 match, -1 otherwise
 
 // Password prompt: non-zero to go on, 0 when the user cancelled.
 uint8_t PromptForPassword(void* parent);

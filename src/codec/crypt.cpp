@@ -38,7 +38,7 @@ uint8_t DecryptByte() {
     return (uint8_t)((t * (t ^ 1)) >> 8);
 }
 
-int CheckEncryptionHeader(const uint8_t header[12]) {
+int CheckEncryptionHeader(const uint8_t header[kEncryptionHeaderSize]) {
     if (state.password == 0) return -1;
     // 1. Keys afresh for every entry.
     InitKeys(state.password);

@@ -54,7 +54,8 @@ static void WriteLine(FileHandle file, const char* format, ...) {
     sfxPlatform.writeFile(file, line, length);
 }
 
-void WriteSystemReport(FileHandle file) {
+// Lines 2 to 11 of the report.
+static void WriteSystemReport(FileHandle file) {
     SfxSystemTime now = {};
     sfxPlatform.systemTime(&now);
     WriteLine(file, "\nCurrent date/time: %02d/%02d/%04d %02d:%02d\r\n", now.month, now.day, now.year, now.hour,

@@ -47,9 +47,6 @@ extern const char kHeaderCorruptText[];
 // entry ends the process at once.
 [[noreturn]] void InternalError(const char* module, int line);
 
-// Lines 2 to 11 of the report.
-void WriteSystemReport(FileHandle file);
-
 // Ends the process with code through the platform.
 [[noreturn]] void EndProcess(uint32_t code);
 

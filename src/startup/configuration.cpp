@@ -9,7 +9,7 @@
 #include "codec/codec.h"
 #include "failure/failure.h"
 #include "resources/messages.h"
-#include "startup/exe_layout.h"
+#include "format/exe_layout.h"
 #include "startup/startup.h"
 #include "startup/text.h"
 
@@ -21,15 +21,18 @@ namespace {
 // the compiler cannot fold the bytes into 32-bit constants, and the lead
 // byte (not 'P') keeps whatever precedes the array from completing the
 // first signature.
+#define SIGNATURE_TAIL(signature) \
+    (uint8_t)((signature) >> 8), (uint8_t)((signature) >> 16), (uint8_t)((signature) >> 24)
 volatile const uint8_t kSignatureTails[1 + 6 * 3] = {
-    0,                 // lead byte
-    'K', 0x03, 0x04,   // local file header
-    'K', 0x01, 0x02,   // central directory header
-    'K', 0x05, 0x06,   // end of central directory record
-    'K', 0x05, 0x05,   // digital signature record
-    'K', 0x07, 0x08,   // spanning signature
-    'K', '0', '0',     // temporary spanning marker
+    0,  // lead byte
+    SIGNATURE_TAIL(kLocalSignature),
+    SIGNATURE_TAIL(kCentralSignature),
+    SIGNATURE_TAIL(kEndSignature),
+    SIGNATURE_TAIL(kDigitalSignature),
+    SIGNATURE_TAIL(kDescriptorSignature),  // the spanning signature
+    SIGNATURE_TAIL(kSpanMarker),
 };
+#undef SIGNATURE_TAIL
 
 void AssembleSignatures() {
     uint8_t* const fields[6] = {state.sigLocal, state.sigCentral, state.sigEnd,
@@ -58,6 +61,10 @@ const char* NextHeaderText(HeaderCursor* cursor, uint32_t capacity) {
     cursor->at = p + 1;
     return text;
 }
+
+void VerifyStubChecksum(uint32_t length, uint32_t expectedCrc, const volatile SfxConfigBlock* block);
+void ReadSfxHeader();
+void CheckEndRecord();
 
 }  // namespace
 
@@ -98,6 +105,8 @@ void LoadConfiguration() {
     if (state.spanned || block->endRecordOffset == 0) return;
     CheckEndRecord();
 }
+
+namespace {
 
 // The CRC-32 of the file's first length bytes (from the end of the
 // executable headers with SFXF_CRC_AFTER_HEADERS), with the stubCrc field of
@@ -219,3 +228,5 @@ void CheckEndRecord() {
         FatalError(MessageText(MSG_FILE_DAMAGED));
     }
 }
+
+}  // namespace

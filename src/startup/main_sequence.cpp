@@ -13,7 +13,7 @@
 #include "failure/failure.h"
 #include "output/output.h"
 #include "resources/messages.h"
-#include "startup/exe_layout.h"
+#include "format/exe_layout.h"
 #include "startup/program_start.h"
 #include "startup/startup.h"
 #include "startup/text.h"
@@ -122,6 +122,23 @@ int EntryPointMatches(FileHandle file, uint8_t* headers) {
         return 0;
     }
     return entry == sfxConfigBlock.entryRva;
+}
+
+// 1 when the program file's executable header still names the entry point
+// recorded in the configuration block. Every failure (memory, open, short
+// read, seek off target) counts as a mismatch; the second handle is always
+// closed.
+int CheckEntryPoint() {
+    uint8_t* headers = (uint8_t*)sfxPlatform.allocate(kNtHeadersSize);
+    if (headers == 0) return 0;
+    int matches = 0;
+    FileHandle file = sfxPlatform.openFile(state.archivePath, kShareDenyNone);
+    if (file != 0) {
+        matches = EntryPointMatches(file, headers);
+        sfxPlatform.closeFile(file);
+    }
+    sfxPlatform.release(headers);
+    return matches;
 }
 
 }  // namespace
@@ -243,23 +260,6 @@ void ResolveLongModuleName(char* path) {
     uint32_t prefix = (uint32_t)(name - path);
     if (prefix + TextLength(found) >= kPathCapacity) return;
     CopyText(name, kPathCapacity - prefix, found);
-}
-
-// 1 when the program file's executable header still names the entry point
-// recorded in the configuration block. Every failure (memory, open, short
-// read, seek off target) counts as a mismatch; the second handle is always
-// closed.
-int CheckEntryPoint() {
-    uint8_t* headers = (uint8_t*)sfxPlatform.allocate(kNtHeadersSize);
-    if (headers == 0) return 0;
-    int matches = 0;
-    FileHandle file = sfxPlatform.openFile(state.archivePath, kShareDenyNone);
-    if (file != 0) {
-        matches = EntryPointMatches(file, headers);
-        sfxPlatform.closeFile(file);
-    }
-    sfxPlatform.release(headers);
-    return matches;
 }
 
 // Frees the codec buffers, closes the archive and removes an output file

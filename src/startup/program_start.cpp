@@ -43,8 +43,10 @@ int LinkBelowDestination(char* path, uint32_t destinationLength) {
     }
 }
 
-}  // namespace
-
+// Copies the program's name out of a command line (capacity bytes with the
+// terminator) by the rule Windows programs apply to their own name: up to
+// the closing quote when it begins with one, else up to the first blank or
+// tab. Returns where the arguments begin, or null when the name does not fit.
 const char* CutProgramName(const char* line, char* program, uint32_t capacity) {
     const char* p = line;
     while (*p == ' ' || *p == '\t') p++;
@@ -63,12 +65,16 @@ const char* CutProgramName(const char* line, char* program, uint32_t capacity) {
     return p;
 }
 
+// 1 when program names a file below the destination: not empty, relative,
+// no drive or ':', no ".." component, no device name, no trailing separator.
 int ProgramPathAccepted(const char* program) {
     if (program[0] == 0 || IsPathSeparator(program[0])) return 0;
     const char* last = LastChar(const_cast<char*>(program));
     if (IsPathSeparator(*last)) return 0;  // a folder, not a program
     return !NameLeavesFolder(program, 1);
 }
+
+}  // namespace
 
 void FormatProgramNotice(char* area, uint32_t capacity) {
     area[0] = 0;

@@ -1,5 +1,5 @@
 // The one process-wide record of the stub, the configuration block that the
-// builder fills in, and the constants every subsystem shares.
+// builder filled in, and the constants every subsystem shares.
 //
 // The stub is written as plain procedures over `state` and fixed buffers: no
 // exceptions, no RTTI, no iostreams. Every field below says what it holds and
@@ -11,81 +11,34 @@
 #include <stdint.h>
 
 #include "failure/recovery.h"
+#include "format/sfx_block.h"
+#include "format/zip_records.h"
 #include "platform/platform.h"
 
 // ---------------------------------------------------------------------------
-// Fixed sizes. Each one is named once, here, by the subsystem that owns it.
+// Fixed sizes. Each one is named once, here, by the subsystem that owns it;
+// the header texts' sizes (kCustomTitleSize, kInfoTextSize,
+// kStartupPromptSize, kProgramLineSize) and the limits of the archive
+// (kMaxNameLength) are those of the file, in format/.
 
 enum : uint32_t {
-    kPathCapacity = 261,            // archivePath, destFolder: 260 characters + zero
-    kEntryNameCapacity = 261,       // entryName: 260 characters + zero
-    kCurrentNameCapacity = 288,     // currentName
-    kMessageBufferSize = 500,       // messageBuffer, and every message text by default
-    kCustomTitleSize = 65,          // customTitle: 64 characters + zero
-    kInfoTextSize = 512,            // infoText: 511 characters + zero
-    kStartupPromptSize = 514,       // startupPrompt block: 513 characters + zero
-    kProgramLineSize = 512,         // programLine: 511 characters + zero
-    kHeaderMaxSize = 1256,          // longest SfxHeader
-    kWindowSize = 32768,            // the inflater's sliding window
-    kWindowAllocation = 32776,      // what start-up allocates for it (last 8 unused)
-    kChunkSize = 2048,              // one refill of the input, one write-out of output
-    kCodecBufferAllocation = 2068,  // InputBuffer area and outBuffer allocations
-    kMaxNameLength = 260,           // longest entry name accepted
-    kMaxOutputPath = 259,           // longest output path
-    kWorkPathCapacity = 517,        // working copies of paths: 516 characters + zero
-    kKnownFolderSlots = 8,          // folder paths a run remembers (output/)
+    kPathCapacity = kMaxPathLength + 1,       // archivePath, destFolder: 260 characters + zero
+    kEntryNameCapacity = kMaxNameLength + 1,  // entryName: 260 characters + zero
+    kCurrentNameCapacity = 288,               // currentName
+    kMessageBufferSize = 500,                 // messageBuffer, and every message text by default
+    kWindowSize = 32768,                      // the inflater's sliding window
+    kWindowAllocation = 32776,                // what start-up allocates for it (last 8 unused)
+    kChunkSize = 2048,                        // one refill of the input, one write-out of output
+    kCodecBufferAllocation = 2068,            // InputBuffer area and outBuffer allocations
+    kMaxOutputPath = 259,                     // longest output path
+    kWorkPathCapacity = 517,                  // working copies of paths: 516 characters + zero
+    kKnownFolderSlots = 8,                    // folder paths a run remembers (output/)
 };
 
-// ---------------------------------------------------------------------------
-// The configuration block: 60 bytes in the stub's initialised data, found by
-// the builder through its signature and rewritten in the copied image. The
-// stub only reads it. Offsets are fixed by the file format; entryRva is only
-// 2-byte aligned, hence the packing.
-
-#pragma pack(push, 1)
-struct SfxConfigBlock {
-    uint8_t signature[8];      // 0x00 "QXB" 01 "sfx" 02
-    uint32_t stubCrc;          // 0x08 CRC-32 of the file up to archiveStart, this field as zero; 0: no check
-    uint32_t archiveStart;     // 0x0C file offset of the first local header
-    uint32_t headerOffset;     // 0x10 file offset of the SfxHeader; 0: no header
-    uint32_t endRecordOffset;  // 0x14 file offset of the end record; 0: no check
-    uint32_t totalSize;        // 0x18 sum of uncompressed sizes: the meter's 100 %
-    uint32_t flags;            // 0x1C SFXF_ bits
-    uint32_t reserved20;       // 0x20
-    uint32_t reserved24;       // 0x24
-    uint16_t reserved28;       // 0x28
-    uint16_t completeMark;     // 0x2A non-zero in a complete file
-    uint32_t reserved2C;       // 0x2C
-    uint32_t reserved30;       // 0x30
-    uint16_t reserved34;       // 0x34
-    uint32_t entryRva;         // 0x36 entry point the executable header must name
-    uint16_t reserved3A;       // 0x3A
-};
-#pragma pack(pop)
-static_assert(sizeof(SfxConfigBlock) == 60, "the configuration block is 60 bytes");
-static_assert(offsetof(SfxConfigBlock, completeMark) == 0x2A, "completeMark at 0x2A");
-static_assert(offsetof(SfxConfigBlock, entryRva) == 0x36, "entryRva at 0x36");
-
-// The block itself. Volatile so that the compiler never folds a field into a
-// constant: the builder changes the bytes in the file after the link.
+// The block itself (its layout and flags are in format/sfx_block.h).
+// Volatile so that the compiler never folds a field into a constant: the
+// builder changes the bytes in the file after the link.
 extern volatile SfxConfigBlock sfxConfigBlock;
-
-enum : uint32_t {
-    SFXF_OVERWRITE_DEFAULT = 0x2,
-    SFXF_CUSTOM_TITLE = 0x10,
-    SFXF_ENCRYPTED = 0x100,
-    SFXF_AUTO = 0x200,
-    SFXF_CRC_AFTER_HEADERS = 0x800,
-    SFXF_SPANNED = 0x1000,
-    SFXF_EXE_VOLUMES = 0x8000,
-    SFXF_TITLE_IN_DIALOG = 0x40000,
-    SFXF_PROMPT_QUESTION = 0x80000,
-    SFXF_PROMPT_OKCANCEL = 0x100000,
-    // A sixth header text follows the five: the program to start, with its
-    // arguments, once a run has finished. A stub that does not know the bit
-    // never reads past the fifth text.
-    SFXF_RUN_PROGRAM = 0x1000000,
-};
 
 // Meter progress reaches 100 % at this many bytes; shown at once from this
 // end-record offset on.
@@ -116,7 +69,7 @@ struct LocalFileHeader {
     uint16_t nameLength;        // file name length
     uint16_t extraLength;       // extra field length
 };
-enum : uint32_t { kLocalHeaderSize = 26 };
+enum : uint32_t { kLocalHeaderSize = kLocalFixedSize - kSignatureSize };
 
 // The three keys of the traditional PKWARE cipher.
 struct ZipCryptoKeys {

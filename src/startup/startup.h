@@ -22,16 +22,12 @@ char* CutArgumentText(char* commandLine);
 uint32_t SfxMain(void* instance, char* argumentText);
 
 void ResolveLongModuleName(char* path);
-int CheckEntryPoint();
 void ReleaseResources();
 
 void LoadConfiguration();
 // The inflater's window and the codec's input and output buffers, for the
 // life of the process; 0 when one of them could not be had.
 int AllocateCodecBuffers();
-void VerifyStubChecksum(uint32_t length, uint32_t expectedCrc, const volatile SfxConfigBlock* block);
-void ReadSfxHeader();
-void CheckEndRecord();
 
 int ParseCommandLine(char* argumentText);  // 0: the -AUTO folder was too long
 char* FindChar(char* text, char byte);

@@ -9,7 +9,8 @@ SfxState state;
 // the copied image: "used" keeps the linker from dropping it, volatile keeps
 // the compiler from reading its fields as the constants seen here.
 __attribute__((used)) volatile SfxConfigBlock sfxConfigBlock = {
-    {'Q', 'X', 'B', 0x01, 's', 'f', 'x', 0x02},  // signature
+    {kBlockSignature[0], kBlockSignature[1], kBlockSignature[2], kBlockSignature[3], kBlockSignature[4],
+     kBlockSignature[5], kBlockSignature[6], kBlockSignature[7]},
     0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
 };
 

@@ -20,14 +20,13 @@
 
 #include "support/fake_platform.h"
 #include "fuzz/memory_platform.h"
-#include "startup/exe_layout.h"
+#include "format/exe_layout.h"
 #include "startup/sfx_state.h"
 #include "startup/startup.h"
 
 namespace {
 
-const size_t kSignatureSize = 8;
-const size_t kFieldsSize = sizeof(SfxConfigBlock) - kSignatureSize;
+const size_t kFieldsSize = sizeof(SfxConfigBlock) - sizeof kBlockSignature;
 
 // The checksum the stub computes over the first archiveStart bytes, or 0
 // when it has nothing to compute it over.
@@ -35,9 +34,9 @@ uint32_t RightChecksum(const std::string& file, const SfxConfigBlock& block) {
     const uint32_t length = block.archiveStart;
     if (length < 12 || length > file.size()) return 0;
     std::string image = file.substr(0, length);
-    const size_t at = image.find(std::string((const char*)block.signature, kSignatureSize));
+    const size_t at = image.find(std::string((const char*)block.signature, sizeof kBlockSignature));
     if (at == std::string::npos || at > length - 12) return 0;
-    memset(&image[at + kSignatureSize], 0, 4);
+    memset(&image[at + sizeof kBlockSignature], 0, 4);
     uint32_t start = 0;
     if (block.flags & SFXF_CRC_AFTER_HEADERS) {
         start = ExecutableHeadersEnd((const uint8_t*)image.data(), length);
@@ -56,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     BeginMemoryRun("");
     SfxConfigBlock block;
     memcpy(&block, (const void*)&sfxConfigBlock, sizeof block);
-    memcpy((uint8_t*)&block + kSignatureSize, data + 1, kFieldsSize);
+    memcpy((uint8_t*)&block + sizeof kBlockSignature, data + 1, kFieldsSize);
     if (options & 0x01) block.stubCrc = RightChecksum(file, block);
     uint32_t entry = 0;
     if ((options & 0x02) && ExecutableEntryPoint((const uint8_t*)file.data(), (uint32_t)file.size(), &entry))

@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::string name = entry.name;
             for (char& c : name)
                 if (c == '\\') c = '/';
-            if (name.empty() || name.size() > 260 || name[0] == '/') abort();
+            if (name.empty() || name.size() > kMaxNameLength || name[0] == '/') abort();
             const std::string parts = "/" + name.substr(0, name.size() - (entry.folder ? 1 : 0)) + "/";
             if (parts.find("//") != std::string::npos || parts.find("/./") != std::string::npos ||
                 parts.find("/../") != std::string::npos)

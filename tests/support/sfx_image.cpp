@@ -10,7 +10,7 @@
 
 #include "support/codec_control.h"
 #include "support/fake_platform.h"
-#include "support/le.h"
+#include "format/bytes.h"
 #include "support/zip_writer.h"
 
 namespace {
@@ -21,12 +21,12 @@ void PutPeHeaders(uint8_t* image, bool plus) {
     const uint32_t nt = 0x80;
     image[0] = 'M';
     image[1] = 'Z';
-    SetLe32(&image[0x3C], nt);
+    StoreLe32(&image[0x3C], nt);
     memcpy(&image[nt], "PE\0\0", 4);
-    SetLe16(&image[nt + 4], plus ? 0x8664 : 0x14C);
-    SetLe16(&image[nt + 20], plus ? 240 : 224);
-    SetLe16(&image[nt + 24], plus ? 0x20B : 0x10B);
-    SetLe32(&image[nt + 0x28], kFakeEntry);
+    StoreLe16(&image[nt + 4], plus ? 0x8664 : 0x14C);
+    StoreLe16(&image[nt + 20], plus ? 240 : 224);
+    StoreLe16(&image[nt + 24], plus ? 0x20B : 0x10B);
+    StoreLe32(&image[nt + 0x28], kFakeEntry);
 }
 
 }  // namespace
@@ -38,11 +38,11 @@ Bytes FakeStub(StubKind kind, int blocks, size_t size) {
         memcpy(image.data(), "\x7F" "ELF", 4);
         image[4] = 2;
         image[5] = 1;
-        SetLe32(&image[0x18], kFakeEntry);
-        SetLe32(&image[32], 64);   // program headers right after the ELF header
-        SetLe16(&image[52], 64);
-        SetLe16(&image[54], 56);
-        SetLe16(&image[56], 3);
+        StoreLe32(&image[0x18], kFakeEntry);
+        StoreLe32(&image[32], 64);   // program headers right after the ELF header
+        StoreLe16(&image[52], 64);
+        StoreLe16(&image[54], 56);
+        StoreLe16(&image[56], 3);
     } else {
         memset(image.data(), 0, 0x200);
         PutPeHeaders(image.data(), kind == StubKind::Pe32Plus);
@@ -126,8 +126,8 @@ SfxImage MakeSfx(const SfxOptions& options) {
     block.completeMark = options.completeMark;
     uint32_t entry = 0;
     const std::string& bytes = image.bytes;
-    if (bytes.compare(0, 2, "MZ") != 0) entry = Le32At(bytes, 0x18);  // ELF: low half of e_entry
-    else if (Le32At(bytes, 0x3C) < bytes.size() - 0x2C) entry = Le32At(bytes, Le32At(bytes, 0x3C) + 0x28);
+    if (bytes.compare(0, 2, "MZ") != 0) entry = LoadLe32((const uint8_t*)(bytes).data() + 0x18);  // ELF: low half of e_entry
+    else if (LoadLe32((const uint8_t*)(bytes).data() + 0x3C) < bytes.size() - 0x2C) entry = LoadLe32((const uint8_t*)(bytes).data() + LoadLe32((const uint8_t*)(bytes).data() + 0x3C) + 0x28);
     block.entryRva = entry;
     Stamp(image, options.checksum);
     return image;
@@ -144,11 +144,11 @@ void Stamp(SfxImage& image, bool checksum) {
     if (block.flags & SFXF_CRC_AFTER_HEADERS) {
         const uint8_t* p = (const uint8_t*)bytes.data();
         if (bytes.compare(0, 2, "MZ") == 0) {
-            uint32_t nt = Le32(p + 0x3C);
+            uint32_t nt = LoadLe32(p + 0x3C);
             start = UINT32_MAX;
-            if (nt < bytes.size() - 24) start = nt + 24 + Le16(p + nt + 20);
+            if (nt < bytes.size() - 24) start = nt + 24 + LoadLe16(p + nt + 20);
         } else {  // ELF64: the header and its program headers
-            start = std::max<uint32_t>(64, Le32(p + 32) + Le16(p + 54) * Le16(p + 56));
+            start = std::max<uint32_t>(64, LoadLe32(p + 32) + LoadLe16(p + 54) * LoadLe16(p + 56));
         }
     }
     image.crcStart = start;
@@ -182,8 +182,8 @@ void UseImage(const std::string& path, const SfxImage& image) {
 
 Block ReadBlock(const Bytes& file, size_t at) {
     const uint8_t* p = &file[at];
-    return Block{Le32(p + 8),  Le32(p + 0x0C), Le32(p + 0x10), Le32(p + 0x14),
-                 Le32(p + 0x18), Le32(p + 0x1C), (uint16_t)Le16(p + 0x2A), Le32(p + 0x36)};
+    return Block{LoadLe32(p + 8),  LoadLe32(p + 0x0C), LoadLe32(p + 0x10), LoadLe32(p + 0x14),
+                 LoadLe32(p + 0x18), LoadLe32(p + 0x1C), (uint16_t)LoadLe16(p + 0x2A), LoadLe32(p + 0x36)};
 }
 
 std::vector<std::string> HeaderTexts(const Bytes& file, const Block& block) {

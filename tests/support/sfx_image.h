@@ -16,8 +16,6 @@
 #include "startup/sfx_state.h"
 #include "support/files.h"
 
-const uint8_t kBlockSignature[8] = {'Q', 'X', 'B', 0x01, 's', 'f', 'x', 0x02};
-
 // --- stubs ---------------------------------------------------------------------
 
 enum class StubKind { Elf64, Pe32, Pe32Plus };

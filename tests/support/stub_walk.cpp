@@ -9,7 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "support/codec_control.h"
-#include "support/le.h"
+#include "format/bytes.h"
+#include "format/zip_records.h"
 
 namespace {
 
@@ -103,26 +104,26 @@ StubWalk WalkLikeStub(const std::vector<Bytes>& volumes, size_t start, bool span
     for (;;) {
         uint8_t signature[4];
         if (!reader.readRecord(signature, 4, spanned)) return walk;
-        const uint32_t value = Le32(signature);
-        if (value == 0x02014B50 && spanned) {
+        const uint32_t value = LoadLe32(signature);
+        if (value == kCentralSignature && spanned) {
             walk.centralPosition = reader.absolute() - 4;
             return walk;
         }
-        if (value == 0x02014B50) {
+        if (value == kCentralSignature) {
             if (walk.centralPosition == 0) walk.centralPosition = reader.absolute() - 4;
             uint8_t fixed[42];
             if (!reader.readInPlace(fixed, 42)) return walk;
-            Bytes rest(Le16(fixed + 24) + Le16(fixed + 26) + Le16(fixed + 28));
+            Bytes rest(LoadLe16(fixed + 24) + LoadLe16(fixed + 26) + LoadLe16(fixed + 28));
             if (!reader.readInPlace(rest.data(), rest.size())) return walk;
             continue;
         }
-        if (value == 0x06054B50) {
+        if (value == kEndSignature) {
             uint8_t fixed[18];
             if (!reader.readInPlace(fixed, 18)) return walk;
             walk.sawEndRecord = true;
             return walk;
         }
-        if (value != 0x04034B50) {
+        if (value != kLocalSignature) {
             ADD_FAILURE() << "unexpected signature " << std::hex << value << " at " << std::dec << reader.absolute() - 4;
             return walk;
         }
@@ -131,14 +132,14 @@ StubWalk WalkLikeStub(const std::vector<Bytes>& volumes, size_t start, bool span
         uint8_t fixed[26];
         if (!reader.readRecord(fixed, 26, spanned)) return walk;
         entry.headerPosition = reader.absolute() - 30;
-        entry.flags = (uint16_t)Le16(fixed + 2);
-        entry.method = (uint16_t)Le16(fixed + 4);
-        entry.modTime = (uint16_t)Le16(fixed + 6);
-        entry.modDate = (uint16_t)Le16(fixed + 8);
-        entry.crc = Le32(fixed + 10);
-        entry.compressedSize = Le32(fixed + 14);
-        entry.uncompressedSize = Le32(fixed + 18);
-        Bytes name(Le16(fixed + 22)), extra(Le16(fixed + 24));
+        entry.flags = (uint16_t)LoadLe16(fixed + 2);
+        entry.method = (uint16_t)LoadLe16(fixed + 4);
+        entry.modTime = (uint16_t)LoadLe16(fixed + 6);
+        entry.modDate = (uint16_t)LoadLe16(fixed + 8);
+        entry.crc = LoadLe32(fixed + 10);
+        entry.compressedSize = LoadLe32(fixed + 14);
+        entry.uncompressedSize = LoadLe32(fixed + 18);
+        Bytes name(LoadLe16(fixed + 22)), extra(LoadLe16(fixed + 24));
         if (!reader.readInPlace(name.data(), name.size()) || !reader.readInPlace(extra.data(), extra.size()))
             return walk;
         entry.name.assign(name.begin(), name.end());
@@ -147,12 +148,12 @@ StubWalk WalkLikeStub(const std::vector<Bytes>& volumes, size_t start, bool span
         std::unique_ptr<TraditionalCipher> decryptor;
         if (entry.flags & 1) {
             EXPECT_FALSE(password.empty()) << "encrypted entry " << entry.name;
-            uint8_t header[12];
-            if (!reader.readInPlace(header, 12)) return walk;
+            uint8_t header[kEncryptionHeaderSize];
+            if (!reader.readInPlace(header, kEncryptionHeaderSize)) return walk;
             decryptor.reset(new TraditionalCipher(password));
-            decryptor->Decrypt(header, 12);
-            entry.checkByte = header[11];
-            dataSize -= 12;
+            decryptor->Decrypt(header, kEncryptionHeaderSize);
+            entry.checkByte = header[kEncryptionHeaderSize - 1];
+            dataSize -= kEncryptionHeaderSize;
         }
         Bytes packed(dataSize);
         if (!reader.readData(packed.data(), dataSize)) return walk;
@@ -160,8 +161,8 @@ StubWalk WalkLikeStub(const std::vector<Bytes>& volumes, size_t start, bool span
         if (entry.flags & 8) {
             uint8_t descriptor[16];
             if (!reader.readInPlace(descriptor, 16)) return walk;
-            EXPECT_EQ(Le32(descriptor), 0x08074B50u) << "descriptor of " << entry.name;
-            EXPECT_EQ(Le32(descriptor + 4), entry.crc);
+            EXPECT_EQ(LoadLe32(descriptor), (uint32_t)kDescriptorSignature) << "descriptor of " << entry.name;
+            EXPECT_EQ(LoadLe32(descriptor + 4), entry.crc);
         }
         if (entry.method == 8) entry.content = Inflate(packed, entry.uncompressedSize);
         else entry.content = packed;
@@ -176,25 +177,25 @@ std::vector<CentralRecord> ReadCentralDirectory(const Bytes& archive, uint64_t e
                                                        uint32_t* directoryOffset) {
     std::vector<CentralRecord> records;
     const uint8_t* end = &archive[endRecord];
-    EXPECT_EQ(Le32(end), 0x06054B50u);
-    const uint32_t count = Le16(end + 10);
-    uint64_t at = Le32(end + 16);
+    EXPECT_EQ(LoadLe32(end), (uint32_t)kEndSignature);
+    const uint32_t count = LoadLe16(end + 10);
+    uint64_t at = LoadLe32(end + 16);
     if (directoryOffset) *directoryOffset = (uint32_t)at;
     for (uint32_t i = 0; i < count && at + 46 <= archive.size(); i++) {
         const uint8_t* c = &archive[at];
-        EXPECT_EQ(Le32(c), 0x02014B50u) << "central header " << i;
+        EXPECT_EQ(LoadLe32(c), (uint32_t)kCentralSignature) << "central header " << i;
         CentralRecord record;
-        record.flags = (uint16_t)Le16(c + 8);
-        record.crc = Le32(c + 16);
-        record.compressedSize = Le32(c + 20);
-        record.uncompressedSize = Le32(c + 24);
-        record.localOffset = Le32(c + 42);
-        record.name.assign((const char*)c + 46, Le16(c + 28));
-        record.extra.assign((const char*)c + 46 + Le16(c + 28), Le16(c + 30));
-        record.modTime = (uint16_t)Le16(c + 12);
-        record.modDate = (uint16_t)Le16(c + 14);
+        record.flags = (uint16_t)LoadLe16(c + 8);
+        record.crc = LoadLe32(c + 16);
+        record.compressedSize = LoadLe32(c + 20);
+        record.uncompressedSize = LoadLe32(c + 24);
+        record.localOffset = LoadLe32(c + 42);
+        record.name.assign((const char*)c + 46, LoadLe16(c + 28));
+        record.extra.assign((const char*)c + 46 + LoadLe16(c + 28), LoadLe16(c + 30));
+        record.modTime = (uint16_t)LoadLe16(c + 12);
+        record.modDate = (uint16_t)LoadLe16(c + 14);
         records.push_back(record);
-        at += 46 + Le16(c + 28) + Le16(c + 30) + Le16(c + 32);
+        at += 46 + LoadLe16(c + 28) + LoadLe16(c + 30) + LoadLe16(c + 32);
     }
     return records;
 }

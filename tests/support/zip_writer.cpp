@@ -1,7 +1,7 @@
 #include "support/zip_writer.h"
 
 #include "support/codec_control.h"
-#include "support/le.h"
+#include "format/bytes.h"
 
 namespace {
 
@@ -37,15 +37,15 @@ Encoded Encode(const ZipItem& item) {
 }
 
 void PutCommonFields(std::string* out, const ZipItem& item, const Encoded& encoded) {
-    Put16(out, 20);  // version needed
-    Put16(out, encoded.flags);
-    Put16(out, (uint32_t)item.method);
-    Put16(out, item.time);
-    Put16(out, item.date);
-    Put32(out, encoded.crc);
-    Put32(out, encoded.compressedSize);
-    Put32(out, encoded.uncompressedSize);
-    Put16(out, item.nameLength.value_or((uint16_t)item.name.size()));
+    AppendLe16(*out, 20);  // version needed
+    AppendLe16(*out, encoded.flags);
+    AppendLe16(*out, (uint32_t)item.method);
+    AppendLe16(*out, item.time);
+    AppendLe16(*out, item.date);
+    AppendLe32(*out, encoded.crc);
+    AppendLe32(*out, encoded.compressedSize);
+    AppendLe32(*out, encoded.uncompressedSize);
+    AppendLe16(*out, item.nameLength.value_or((uint16_t)item.name.size()));
 }
 
 }  // namespace
@@ -55,13 +55,13 @@ std::string LocalEntryBytes(const ZipItem& item) {
     std::string out;
     PutSignature(&out, 3, 4);
     PutCommonFields(&out, item, encoded);
-    Put16(&out, (uint32_t)item.extra.size());
+    AppendLe16(out, (uint32_t)item.extra.size());
     out += item.name + item.extra + encoded.data;
     if (encoded.flags & 8) {
         PutSignature(&out, 7, 8);
-        Put32(&out, encoded.crc);
-        Put32(&out, (uint32_t)encoded.data.size());
-        Put32(&out, (uint32_t)item.data.size());
+        AppendLe32(out, encoded.crc);
+        AppendLe32(out, (uint32_t)encoded.data.size());
+        AppendLe32(out, (uint32_t)item.data.size());
     }
     return out;
 }
@@ -79,30 +79,30 @@ std::string ZipBytes(const std::vector<ZipItem>& items, const ZipLayout& layout,
         uint32_t offset = layout.base + (uint32_t)local.size();
         local += LocalEntryBytes(item);
         PutSignature(&central, 1, 2);
-        Put16(&central, 20);  // version made by
+        AppendLe16(central, 20);  // version made by
         PutCommonFields(&central, item, encoded);
-        Put16(&central, 0);  // extra
-        Put16(&central, 0);  // comment
-        Put16(&central, 0);  // disk
-        Put16(&central, 0);  // internal attributes
-        Put32(&central, !item.name.empty() && item.name.back() == '/' ? 0x10 : 0x20);
-        Put32(&central, offset);
+        AppendLe16(central, 0);  // extra
+        AppendLe16(central, 0);  // comment
+        AppendLe16(central, 0);  // disk
+        AppendLe16(central, 0);  // internal attributes
+        AppendLe32(central, !item.name.empty() && item.name.back() == '/' ? 0x10 : 0x20);
+        AppendLe32(central, offset);
         central += item.name;
     }
     std::string out = local + central;
     if (endRecordAt) *endRecordAt = (uint32_t)out.size();
     if (layout.digitalSignature) {
         PutSignature(&out, 5, 5);
-        Put16(&out, 2);
+        AppendLe16(out, 2);
         out += "sg";
     }
     PutSignature(&out, 5, 6);
-    Put16(&out, 0);
-    Put16(&out, 0);
-    Put16(&out, (uint32_t)items.size());
-    Put16(&out, (uint32_t)items.size());
-    Put32(&out, (uint32_t)central.size());
-    Put32(&out, layout.base + (uint32_t)local.size());
-    Put16(&out, (uint32_t)layout.comment.size());
+    AppendLe16(out, 0);
+    AppendLe16(out, 0);
+    AppendLe16(out, (uint32_t)items.size());
+    AppendLe16(out, (uint32_t)items.size());
+    AppendLe32(out, (uint32_t)central.size());
+    AppendLe32(out, layout.base + (uint32_t)local.size());
+    AppendLe16(out, (uint32_t)layout.comment.size());
     return out + layout.comment;
 }

@@ -57,8 +57,8 @@ private:
 bool FindZip64EndRecord(const uint8_t* data, uint64_t locator, uint64_t* record) {
     const uint64_t lowest = locator > 0x10000 ? locator - 0x10000 : 0;
     for (uint64_t at = locator >= kZip64EndFixedSize ? locator - kZip64EndFixedSize + 1 : 0; at-- > lowest;) {
-        if (Get32(data + at) != kZip64EndSignature) continue;
-        const uint64_t recordSize = Get32(data + at + 4) | ((uint64_t)Get32(data + at + 8) << 32);
+        if (LoadLe32(data + at) != kZip64EndSignature) continue;
+        const uint64_t recordSize = LoadLe64(data + at + 4);
         if (recordSize == locator - at - 12) {
             *record = at;
             return true;
@@ -72,11 +72,11 @@ bool FindZip64EndRecord(const uint8_t* data, uint64_t locator, uint64_t* record)
 // record and locator that precede it).
 bool ZipReader::readEndRecordAt(uint64_t position, EndRecord* end) const {
     const uint8_t* p = data_ + position;
-    const uint32_t commentLength = Get16(p + 20);
+    const uint32_t commentLength = LoadLe16(p + 20);
     if (position + kEndFixedSize + commentLength > size_) return false;
-    const uint32_t thisDisk = Get16(p + 4), directoryDisk = Get16(p + 6);
-    const uint32_t entriesHere = Get16(p + 8), entries = Get16(p + 10);
-    const uint32_t directorySize = Get32(p + 12), directoryOffset = Get32(p + 16);
+    const uint32_t thisDisk = LoadLe16(p + 4), directoryDisk = LoadLe16(p + 6);
+    const uint32_t entriesHere = LoadLe16(p + 8), entries = LoadLe16(p + 10);
+    const uint32_t directorySize = LoadLe32(p + 12), directoryOffset = LoadLe32(p + 16);
     const std::string zip64 = Quoted(path_) + " is a Zip64 archive; the program reads only archives below 4 GiB without Zip64";
     if (entries == kZip64Marker16 || directorySize == kZip64Marker32 || directoryOffset == kZip64Marker32)
         Refuse(zip64);
@@ -84,22 +84,22 @@ bool ZipReader::readEndRecordAt(uint64_t position, EndRecord* end) const {
     // in its 32-bit field (Info-ZIP zip does so when it reads standard
     // input), are passed over once they agree with the end record.
     uint64_t directoryEnd = position;
-    if (position >= kZip64LocatorSize && Get32(p - kZip64LocatorSize) == kZip64LocatorSignature) {
+    if (position >= kZip64LocatorSize && LoadLe32(p - kZip64LocatorSize) == kZip64LocatorSignature) {
         const uint64_t locator = position - kZip64LocatorSize;
         uint64_t record = 0;
         if (!FindZip64EndRecord(data_, locator, &record)) Refuse(zip64);
         const uint8_t* z = data_ + record;
-        const uint64_t z64Entries = Get32(z + 32) | ((uint64_t)Get32(z + 36) << 32);
-        const uint64_t z64Size = Get32(z + 40) | ((uint64_t)Get32(z + 44) << 32);
-        const uint64_t z64Offset = Get32(z + 48) | ((uint64_t)Get32(z + 52) << 32);
-        if (Get32(z + 16) != thisDisk || Get32(z + 20) != directoryDisk || z64Entries != entries ||
-            z64Size != directorySize || z64Offset != directoryOffset || Get32(data_ + locator + 4) != directoryDisk)
+        const uint64_t z64Entries = LoadLe64(z + 32);
+        const uint64_t z64Size = LoadLe64(z + 40);
+        const uint64_t z64Offset = LoadLe64(z + 48);
+        if (LoadLe32(z + 16) != thisDisk || LoadLe32(z + 20) != directoryDisk || z64Entries != entries ||
+            z64Size != directorySize || z64Offset != directoryOffset || LoadLe32(data_ + locator + 4) != directoryDisk)
             Refuse(zip64);
         directoryEnd = record;
     }
     if (directorySize > directoryEnd) return false;
     const uint64_t directoryStart = directoryEnd - directorySize;
-    if (entries > 0 && Get32(data_ + directoryStart) != kCentralSignature) return false;
+    if (entries > 0 && LoadLe32(data_ + directoryStart) != kCentralSignature) return false;
     if (thisDisk != 0 || directoryDisk != 0 || entriesHere != entries)
         Refuse(Quoted(path_) + " is one part of a split or spanned zip; join its parts into one zip first");
     if (directoryStart < directoryOffset) return false;
@@ -118,7 +118,7 @@ bool ZipReader::findEndRecord(EndRecord* end) const {
     if (size_ < kEndFixedSize) return false;
     const uint64_t lowest = size_ > kEndFixedSize + 0xFFFF ? size_ - kEndFixedSize - 0xFFFF : 0;
     for (uint64_t position = size_ - kEndFixedSize + 1; position-- > lowest;) {
-        if (Get32(data_ + position) == kEndSignature && readEndRecordAt(position, end)) return true;
+        if (LoadLe32(data_ + position) == kEndSignature && readEndRecordAt(position, end)) return true;
     }
     return false;
 }
@@ -127,31 +127,31 @@ bool ZipReader::findEndRecord(EndRecord* end) const {
 // `shift` bytes off the recorded offset) and adds the entry. Returns the
 // position of the next central header.
 uint64_t ZipReader::readCentralHeader(uint64_t at, int64_t shift, const EndRecord& end, InputZip* zip) const {
-    if (at + kCentralFixedSize > end.directoryEnd || Get32(data_ + at) != kCentralSignature)
+    if (at + kCentralFixedSize > end.directoryEnd || LoadLe32(data_ + at) != kCentralSignature)
         damaged("its central directory is cut short");
     const uint8_t* c = data_ + at;
-    const uint32_t nameLength = Get16(c + 28), extraLength = Get16(c + 30), commentLength = Get16(c + 32);
+    const uint32_t nameLength = LoadLe16(c + 28), extraLength = LoadLe16(c + 30), commentLength = LoadLe16(c + 32);
     const uint64_t next = at + kCentralFixedSize + nameLength + extraLength + commentLength;
     if (next > end.directoryEnd) damaged("its central directory is cut short");
 
     ArchiveEntry entry;
     entry.name.assign((const char*)c + kCentralFixedSize, nameLength);
     entry.shownName = entry.name;
-    entry.versionMadeBy = (uint16_t)Get16(c + 4);
-    entry.versionNeeded = (uint16_t)Get16(c + 6);
-    entry.flags = (uint16_t)Get16(c + 8);
-    entry.method = (uint16_t)Get16(c + 10);
-    entry.modTime = (uint16_t)Get16(c + 12);
-    entry.modDate = (uint16_t)Get16(c + 14);
-    entry.crc = Get32(c + 16);
-    entry.compressedSize = Get32(c + 20);
-    entry.uncompressedSize = Get32(c + 24);
+    entry.versionMadeBy = (uint16_t)LoadLe16(c + 4);
+    entry.versionNeeded = (uint16_t)LoadLe16(c + 6);
+    entry.flags = (uint16_t)LoadLe16(c + 8);
+    entry.method = (uint16_t)LoadLe16(c + 10);
+    entry.modTime = (uint16_t)LoadLe16(c + 12);
+    entry.modDate = (uint16_t)LoadLe16(c + 14);
+    entry.crc = LoadLe32(c + 16);
+    entry.compressedSize = LoadLe32(c + 20);
+    entry.uncompressedSize = LoadLe32(c + 24);
     entry.centralExtra = WithoutZip64Extra(std::string((const char*)c + kCentralFixedSize + nameLength, extraLength));
     entry.comment.assign((const char*)c + kCentralFixedSize + nameLength + extraLength, commentLength);
-    entry.internalAttributes = (uint16_t)Get16(c + 36);
-    entry.externalAttributes = Get32(c + 38);
-    const uint32_t diskStart = Get16(c + 34);
-    const uint32_t recordedOffset = Get32(c + 42);
+    entry.internalAttributes = (uint16_t)LoadLe16(c + 36);
+    entry.externalAttributes = LoadLe32(c + 38);
+    const uint32_t diskStart = LoadLe16(c + 34);
+    const uint32_t recordedOffset = LoadLe32(c + 42);
     const std::string what = "entry " + Quoted(entry.shownName) + " of " + Quoted(path_);
 
     if (entry.compressedSize == kZip64Marker32 || entry.uncompressedSize == kZip64Marker32 ||
@@ -181,11 +181,11 @@ uint64_t ZipReader::readCentralHeader(uint64_t at, int64_t shift, const EndRecor
     // The local header.
     const int64_t local = (int64_t)recordedOffset + shift;
     if (local < 0 || (uint64_t)local + kLocalFixedSize > end.directoryStart ||
-        Get32(data_ + local) != kLocalSignature)
+        LoadLe32(data_ + local) != kLocalSignature)
         damaged("the local header of " + Quoted(entry.shownName) + " is not where its directory says");
     const uint8_t* l = data_ + local;
-    const uint16_t localFlags = (uint16_t)Get16(l + 6);
-    const uint32_t localNameLength = Get16(l + 26), localExtraLength = Get16(l + 28);
+    const uint16_t localFlags = (uint16_t)LoadLe16(l + 6);
+    const uint32_t localNameLength = LoadLe16(l + 26), localExtraLength = LoadLe16(l + 28);
     const uint64_t dataStart = (uint64_t)local + kLocalFixedSize + localNameLength + localExtraLength;
     if (dataStart + entry.compressedSize > end.directoryStart)
         damaged("the data of " + Quoted(entry.shownName) + " runs into the central directory");

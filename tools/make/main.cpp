@@ -22,14 +22,13 @@
 #include "options.h"
 #include "pe_image.h"
 #include "spanned_set.h"
-#include "startup/sfx_state.h"
+#include "format/sfx_block.h"
+#include "format/zip_records.h"
 #include "stub_image.h"
 
 namespace kvmake {
 
 namespace {
-
-const size_t kMaxPassword = 254;  // the longest password the program's dialog takes
 
 std::string ToAnsi(const std::string& text, const std::string& what) {
     std::string ansi;
@@ -55,7 +54,7 @@ std::string ReadPassword(const Options& options) {
         Refuse("the password is empty; the program's password dialog does not accept an empty one");
     }
     password = ToAnsi(password, "password");
-    if (password.size() > kMaxPassword)
+    if (password.size() > kPasswordMaxLength)
         Refuse("the password is " + std::to_string(password.size()) +
                " characters long; the program's password dialog takes at most 254");
     return password;
@@ -238,7 +237,7 @@ void WritePeChecksum(OutputFile& out, size_t field) {
         at += count;
     }
     uint8_t value[4];
-    Store32(value, checksum.finish());
+    StoreLe32(value, checksum.finish());
     out.patch(field, value, 4);
 }
 
@@ -313,7 +312,7 @@ int Build(const Options& options) {
     // again once the whole file is known. With --crc-with-headers it stays 0,
     // since the start-up check covers it.
     const size_t checksumField = PeChecksumOffset(prefix.data(), prefix.size());
-    if (checksumField) Store32(&prefix[checksumField], 0);
+    if (checksumField) StoreLe32(&prefix[checksumField], 0);
     prefix.insert(prefix.end(), header.begin(), header.end());
     const uint64_t archiveStart = prefix.size();
     if (spanned && archiveStart > options.spanSize)

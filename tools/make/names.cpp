@@ -5,77 +5,19 @@
 #include <unordered_map>
 
 #include "build_error.h"
+#include "format/codepage.h"
+#include "format/zip_records.h"
 
 namespace kvmake {
 
 namespace {
 
-// Unicode code points of Windows-1252 bytes 0x80..0x9F; 0 where the code page
-// defines no character (0x81, 0x8D, 0x8F, 0x90, 0x9D).
-const uint16_t kHighControls[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
-};
-
 // Decodes one UTF-8 sequence at text[i]; returns its length (0 if invalid).
-size_t DecodeUtf8(const std::string& text, size_t i, uint32_t* codePoint) {
-    const unsigned char lead = (unsigned char)text[i];
-    size_t length;
-    uint32_t value;
-    if (lead < 0x80) {
-        *codePoint = lead;
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        value = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        value = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        value = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size()) return 0;
-    for (size_t k = 1; k < length; k++) {
-        const unsigned char next = (unsigned char)text[i + k];
-        if ((next & 0xC0) != 0x80) return 0;
-        value = (value << 6) | (next & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if ((length == 3 && value < 0x800) || (length == 4 && (value < 0x10000 || value > 0x10FFFF)) ||
-        (value >= 0xD800 && value <= 0xDFFF))
-        return 0;
-    *codePoint = value;
-    return length;
+size_t DecodeAt(const std::string& text, size_t i, uint32_t* codePoint) {
+    return DecodeUtf8((const uint8_t*)text.data() + i, text.size() - i, codePoint);
 }
 
-bool UnicodeToAnsi(uint32_t codePoint, char* out) {
-    if (codePoint < 0x80 || (codePoint >= 0xA0 && codePoint <= 0xFF)) {
-        *out = (char)codePoint;
-        return true;
-    }
-    for (int k = 0; k < 32; k++) {
-        if (kHighControls[k] != 0 && kHighControls[k] == codePoint) {
-            *out = (char)(0x80 + k);
-            return true;
-        }
-    }
-    return false;
-}
-
-bool IsValidUtf8(const std::string& text) {
-    uint32_t codePoint;
-    for (size_t i = 0; i < text.size();) {
-        const size_t length = DecodeUtf8(text, i, &codePoint);
-        if (length == 0) return false;
-        i += length;
-    }
-    return true;
-}
+bool IsValidUtf8(const std::string& text) { return IsUtf8((const uint8_t*)text.data(), text.size()); }
 
 bool IsSeparator(char c, NameOrigin origin) { return c == '/' || (c == '\\' && origin == NameOrigin::Zip); }
 
@@ -115,10 +57,10 @@ bool Utf8ToAnsi(const std::string& text, std::string* out) {
     converted.reserve(text.size());
     uint32_t codePoint;
     for (size_t i = 0; i < text.size();) {
-        i += DecodeUtf8(text, i, &codePoint);
-        char c;
-        if (!UnicodeToAnsi(codePoint, &c)) return false;
-        converted.push_back(c);
+        i += DecodeAt(text, i, &codePoint);
+        const int byte = UnicodeToWindows1252(codePoint);
+        if (byte < 0) return false;
+        converted.push_back((char)byte);
     }
     *out = converted;
     return true;
@@ -127,13 +69,15 @@ bool Utf8ToAnsi(const std::string& text, std::string* out) {
 std::u16string Utf8ToUtf16(const std::string& text) {
     std::u16string wide;
     if (!IsValidUtf8(text)) {
-        for (unsigned char c : text)
-            wide.push_back(c >= 0x80 && c < 0xA0 && kHighControls[c - 0x80] ? kHighControls[c - 0x80] : c);
+        for (unsigned char c : text) {
+            const uint32_t codePoint = Windows1252ToUnicode(c);
+            wide.push_back((char16_t)(codePoint != 0 ? codePoint : c));
+        }
         return wide;
     }
     uint32_t codePoint;
     for (size_t i = 0; i < text.size();) {
-        i += DecodeUtf8(text, i, &codePoint);
+        i += DecodeAt(text, i, &codePoint);
         if (codePoint >= 0x10000) {
             wide.push_back((char16_t)(0xD800 + ((codePoint - 0x10000) >> 10)));
             wide.push_back((char16_t)(0xDC00 + (codePoint & 0x3FF)));
@@ -148,18 +92,10 @@ std::string AnsiToUtf8(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (unsigned char c : text) {
-        uint32_t codePoint = c;
-        if (c >= 0x80 && c <= 0x9F) codePoint = kHighControls[c - 0x80] ? kHighControls[c - 0x80] : 0xFFFD;
-        if (codePoint < 0x80) {
-            out.push_back((char)codePoint);
-        } else if (codePoint < 0x800) {
-            out.push_back((char)(0xC0 | (codePoint >> 6)));
-            out.push_back((char)(0x80 | (codePoint & 0x3F)));
-        } else {
-            out.push_back((char)(0xE0 | (codePoint >> 12)));
-            out.push_back((char)(0x80 | ((codePoint >> 6) & 0x3F)));
-            out.push_back((char)(0x80 | (codePoint & 0x3F)));
-        }
+        uint32_t codePoint = Windows1252ToUnicode(c);
+        if (c != 0 && codePoint == 0) codePoint = 0xFFFD;
+        uint8_t bytes[4];
+        out.append((const char*)bytes, EncodeUtf8(codePoint, bytes));
     }
     return out;
 }
@@ -175,7 +111,7 @@ std::string PrintableText(const std::string& text) {
     };
     for (size_t i = 0; i < text.size();) {
         uint32_t codePoint;
-        const size_t length = DecodeUtf8(text, i, &codePoint);
+        const size_t length = DecodeAt(text, i, &codePoint);
         const unsigned char c = (unsigned char)text[i];
         if (length == 0) {
             // Not UTF-8 here: one byte of a single-byte code page.
@@ -198,20 +134,14 @@ std::string PrintableText(const std::string& text) {
 
 std::string AnsiUpper(const std::string& text) {
     std::string out = text;
-    for (char& c : out) {
-        const unsigned char u = (unsigned char)c;
-        if (u >= 'a' && u <= 'z') c = (char)(u - 0x20);
-        else if (u >= 0xE0 && u <= 0xFE && u != 0xF7) c = (char)(u - 0x20);
-        else if (u == 0x9A || u == 0x9C || u == 0x9E) c = (char)(u - 0x10);
-        else if (u == 0xFF) c = (char)0x9F;
-    }
+    for (char& c : out) c = (char)Windows1252Upper((uint8_t)c);
     return out;
 }
 
 void CheckEntryName(const std::string& name, const std::string& shown, NameOrigin origin) {
     const std::string what = "entry name " + Quoted(shown);
     if (name.empty()) Refuse("an entry has an empty name");
-    if (name.size() > 260) Refuse(what + " is longer than 260 bytes, the longest name the program accepts");
+    if (name.size() > kMaxNameLength) Refuse(what + " is longer than 260 bytes, the longest name the program accepts");
     if (IsSeparator(name[0], origin)) Refuse(what + " is an absolute path");
     std::string body = name;
     if (IsSeparator(body.back(), origin)) body.pop_back();  // folder entry

@@ -1,7 +1,7 @@
 #include "pe_image.h"
 
 #include "build_error.h"
-#include "startup/exe_layout.h"
+#include "format/exe_layout.h"
 #include "stub_image.h"
 
 namespace kvmake {
@@ -129,8 +129,8 @@ void FillString(std::vector<uint8_t>& image, const VersionNode& node, const std:
     if (text.size() + 1 > room)
         Refuse("the " + std::string(what) + " is " + std::to_string(text.size()) +
                " characters long; the stub keeps room for " + std::to_string(room - 1));
-    for (size_t i = 0; i < room; i++) Store16(&image[node.valueAt + 2 * i], i < text.size() ? text[i] : 0);
-    Store16(&image[node.at + 2], (uint32_t)text.size() + 1);
+    for (size_t i = 0; i < room; i++) StoreLe16(&image[node.valueAt + 2 * i], i < text.size() ? text[i] : 0);
+    StoreLe16(&image[node.at + 2], (uint32_t)text.size() + 1);
 }
 
 // The four numbers of a version text: its leading dot-separated numbers,
@@ -164,8 +164,8 @@ bool FillVersionInfo(std::vector<uint8_t>& image, const VersionTexts& texts) {
         uint32_t numbers[4];
         VersionNumbers(*texts.version, numbers);
         for (size_t field : {8, 16}) {
-            Store32(&image[root.valueAt + field], (numbers[0] << 16) | numbers[1]);
-            Store32(&image[root.valueAt + field + 4], (numbers[2] << 16) | numbers[3]);
+            StoreLe32(&image[root.valueAt + field], (numbers[0] << 16) | numbers[1]);
+            StoreLe32(&image[root.valueAt + field + 4], (numbers[2] << 16) | numbers[3]);
         }
     }
 

@@ -19,7 +19,7 @@
 #include "names.h"
 #include "spanned_set.h"
 #include "stub_image.h"
-#include "startup/sfx_state.h"
+#include "format/sfx_block.h"
 #include "zip_crypto.h"
 #include "zip_records.h"
 

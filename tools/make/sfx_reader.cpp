@@ -13,8 +13,8 @@
 #include "build_error.h"
 #include "deflate_engine.h"
 #include "names.h"
-#include "startup/exe_layout.h"
-#include "startup/sfx_state.h"
+#include "format/exe_layout.h"
+#include "format/sfx_block.h"
 #include "zip_crypto.h"
 #include "zip_records.h"
 
@@ -22,10 +22,6 @@ namespace kvmake {
 
 namespace {
 
-const uint8_t kBlockSignature[8] = {'Q', 'X', 'B', 0x01, 's', 'f', 'x', 0x02};
-const uint32_t kDigitalSignature = 0x05054B50;  // handled like the end record
-const uint32_t kSpanMarker = 0x30304B50;         // "PK00"
-const size_t kHeaderTexts = 5;
 const size_t kChunk = 1 << 16;
 
 std::string Hex32(uint32_t value) {
@@ -67,7 +63,7 @@ bool FindBlock(const uint8_t* data, uint64_t size, uint64_t* at) {
 // inside the header and within its capacity (its zero counted); the program
 // text must not be empty. Bytes after the last text are not read.
 bool SplitHeader(const uint8_t* header, uint32_t length, bool withProgram, std::vector<std::string>* texts) {
-    const uint32_t capacities[] = {kPathCapacity, 0, kStartupPromptSize, kCustomTitleSize, kInfoTextSize,
+    const uint32_t capacities[] = {kMaxPathLength + 1, 0, kStartupPromptSize, kCustomTitleSize, kInfoTextSize,
                                    kProgramLineSize};
     const size_t count = withProgram ? kHeaderTexts + 1 : kHeaderTexts;
     uint32_t at = 0;
@@ -100,7 +96,7 @@ void Walker::walk(uint64_t at) {
     const uint8_t* p = image_->archive;
     for (;;) {
         if (!fits(at, 4)) return damaged("it ends " + At(at) + " before its end record");
-        const uint32_t signature = Get32(p + at);
+        const uint32_t signature = LoadLe32(p + at);
         if (signature == kLocalSignature) {
             if (!readLocal(&at)) return;
         } else if (signature == kCentralSignature) {
@@ -108,13 +104,13 @@ void Walker::walk(uint64_t at) {
             // one file the directory is read through to the end record.
             if (spanned_) break;
             if (!fits(at, kCentralFixedSize)) return damaged("a central header is cut short " + At(at));
-            const uint32_t nameLength = Get16(p + at + 28);
-            if (nameLength > kMaxStoredName) return damaged("a central header's name is longer than 260 bytes");
-            const uint64_t length = kCentralFixedSize + nameLength + Get16(p + at + 30) + Get16(p + at + 32);
+            const uint32_t nameLength = LoadLe16(p + at + 28);
+            if (nameLength > kMaxNameLength) return damaged("a central header's name is longer than 260 bytes");
+            const uint64_t length = kCentralFixedSize + nameLength + LoadLe16(p + at + 30) + LoadLe16(p + at + 32);
             if (!fits(at, length)) return damaged("a central header is cut short " + At(at));
             at += length;
         } else if (signature == kEndSignature || signature == kDigitalSignature) {
-            if (!fits(at, kEndFixedSize) || !fits(at + kEndFixedSize, Get16(p + at + 20)))
+            if (!fits(at, kEndFixedSize) || !fits(at + kEndFixedSize, LoadLe16(p + at + 20)))
                 return damaged("its end record is cut short");
             break;
         } else if (signature == kSpanMarker || spanned_) {
@@ -135,15 +131,15 @@ bool Walker::readLocal(uint64_t* position) {
     }
     const uint8_t* h = p + at;
     SfxEntry entry;
-    entry.flags = (uint16_t)Get16(h + 6);
-    entry.method = (uint16_t)Get16(h + 8);
-    entry.modTime = (uint16_t)Get16(h + 10);
-    entry.modDate = (uint16_t)Get16(h + 12);
-    entry.crc = Get32(h + 14);
-    entry.packedSize = Get32(h + 18);
-    entry.size = Get32(h + 22);
-    const uint32_t nameLength = Get16(h + 26), extraLength = Get16(h + 28);
-    if (nameLength > kMaxStoredName) {
+    entry.flags = (uint16_t)LoadLe16(h + 6);
+    entry.method = (uint16_t)LoadLe16(h + 8);
+    entry.modTime = (uint16_t)LoadLe16(h + 10);
+    entry.modDate = (uint16_t)LoadLe16(h + 12);
+    entry.crc = LoadLe32(h + 14);
+    entry.packedSize = LoadLe32(h + 18);
+    entry.size = LoadLe32(h + 22);
+    const uint32_t nameLength = LoadLe16(h + 26), extraLength = LoadLe16(h + 28);
+    if (nameLength > kMaxNameLength) {
         damaged("the entry " + At(at) + " has a name longer than 260 bytes");
         return false;
     }
@@ -225,7 +221,7 @@ void ReadSfxImage(const uint8_t* data, uint64_t size, const VolumeReader& volume
     const bool spanned = (settings.flags & SFXF_SPANNED) != 0;
     if (!spanned && settings.endRecordOffset != 0) {
         const uint64_t end = settings.endRecordOffset;
-        if (end + 4 > size || (Get32(data + end) != kEndSignature && Get32(data + end) != kDigitalSignature))
+        if (end + 4 > size || (LoadLe32(data + end) != kEndSignature && LoadLe32(data + end) != kDigitalSignature))
             image->problems.push_back("the file is damaged or cut short: its end record is not " + At(end));
     }
 

@@ -7,18 +7,16 @@
 #include "deflate_engine.h"
 #include "host_files.h"
 #include "names.h"
-#include "startup/exe_layout.h"
-#include "startup/sfx_state.h"
+#include "format/exe_layout.h"
+#include "format/sfx_block.h"
 
 namespace kvmake {
 
 namespace {
 
-const uint8_t kBlockSignature[8] = {'Q', 'X', 'B', 0x01, 's', 'f', 'x', 0x02};
-
 // Capacities of the header texts, in characters (their terminating zero not
 // counted), and of the whole header in bytes.
-const size_t kFolderCapacity = kPathCapacity - 1;
+const size_t kFolderCapacity = kMaxPathLength;
 const size_t kPromptCapacity = kStartupPromptSize - 1;
 const size_t kTitleCapacity = kCustomTitleSize - 1;
 const size_t kInfoCapacity = kInfoTextSize - 1;
@@ -61,6 +59,11 @@ StubImage LoadStub(const std::string& path) {
     return stub;
 }
 
+namespace {
+
+// The program's path as the stub cuts it out of the command line: up to the
+// closing quote when it begins with one, else up to the first blank or tab.
+// Refuses a missing closing quote.
 std::string ProgramPath(const std::string& line) {
     size_t at = line.find_first_not_of(" \t");
     if (at == std::string::npos) return std::string();
@@ -71,6 +74,8 @@ std::string ProgramPath(const std::string& line) {
     }
     return line.substr(at, line.find_first_of(" \t", at) - at);
 }
+
+}  // namespace
 
 void CheckProgramLine(const std::string& line) {
     CheckCapacity(line, kProgramCapacity, "program to run");
@@ -109,14 +114,14 @@ std::string BuildSfxHeader(const HeaderTexts& texts) {
 
 void FillConfigBlock(std::vector<uint8_t>& prefix, size_t blockOffset, const BlockValues& values, bool withCrc) {
     uint8_t* block = &prefix[blockOffset];
-    Store32(block + offsetof(SfxConfigBlock, stubCrc), 0);
-    Store32(block + offsetof(SfxConfigBlock, archiveStart), values.archiveStart);
-    Store32(block + offsetof(SfxConfigBlock, headerOffset), values.headerOffset);
-    Store32(block + offsetof(SfxConfigBlock, endRecordOffset), values.endRecordOffset);
-    Store32(block + offsetof(SfxConfigBlock, totalSize), values.totalSize);
-    Store32(block + offsetof(SfxConfigBlock, flags), values.flags);
-    Store32(block + offsetof(SfxConfigBlock, entryRva), values.entryRva);
-    Store16(block + offsetof(SfxConfigBlock, completeMark), 0xFFFF);
+    StoreLe32(block + offsetof(SfxConfigBlock, stubCrc), 0);
+    StoreLe32(block + offsetof(SfxConfigBlock, archiveStart), values.archiveStart);
+    StoreLe32(block + offsetof(SfxConfigBlock, headerOffset), values.headerOffset);
+    StoreLe32(block + offsetof(SfxConfigBlock, endRecordOffset), values.endRecordOffset);
+    StoreLe32(block + offsetof(SfxConfigBlock, totalSize), values.totalSize);
+    StoreLe32(block + offsetof(SfxConfigBlock, flags), values.flags);
+    StoreLe32(block + offsetof(SfxConfigBlock, entryRva), values.entryRva);
+    StoreLe16(block + offsetof(SfxConfigBlock, completeMark), 0xFFFF);
     if (!withCrc) return;
 
     // The same span the stub checks: from the end of the executable headers
@@ -128,7 +133,7 @@ void FillConfigBlock(std::vector<uint8_t>& prefix, size_t blockOffset, const Blo
                                 "(--crc-with-headers)");
     }
     const uint32_t crc = Crc32(0, prefix.data() + start, values.archiveStart - start);
-    Store32(block + offsetof(SfxConfigBlock, stubCrc), crc);
+    StoreLe32(block + offsetof(SfxConfigBlock, stubCrc), crc);
 }
 
 }  // namespace kvmake

@@ -12,16 +12,6 @@
 
 namespace kvmake {
 
-// Little-endian stores into an image (the loads are in startup/exe_layout.h).
-inline void Store16(uint8_t* at, uint32_t value) {
-    at[0] = (uint8_t)value;
-    at[1] = (uint8_t)(value >> 8);
-}
-inline void Store32(uint8_t* at, uint32_t value) {
-    Store16(at, value & 0xFFFF);
-    Store16(at + 2, value >> 16);
-}
-
 struct StubImage {
     std::vector<uint8_t> bytes;
     size_t blockOffset = 0;  // where the configuration block lies in bytes
@@ -47,11 +37,6 @@ struct HeaderTexts {
 // announces it). Refuses texts over their capacities, five texts over 1256
 // bytes, and a program that the stub would not start (CheckProgramLine).
 std::string BuildSfxHeader(const HeaderTexts& texts);
-
-// The program's path as the stub cuts it out of the command line: up to the
-// closing quote when it begins with one, else up to the first blank or tab.
-// Refuses a missing closing quote.
-std::string ProgramPath(const std::string& line);
 
 // Refuses a command line whose program the stub would not start: a path
 // that is not a file below the destination folder (empty, absolute, with a

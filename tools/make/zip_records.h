@@ -1,7 +1,8 @@
 // The ZIP records the builder writes, laid out as the stub reads them: local
 // header (30 bytes and the name and extra field), the 16-byte data
 // descriptor, central directory header (46 bytes and name, extra field,
-// comment) and end record (22 bytes and comment). Little-endian throughout.
+// comment) and end record (22 bytes and comment). Their signatures, sizes,
+// flags and limits are in format/zip_records.h.
 #ifndef KVSFX_MAKE_ZIP_RECORDS_H
 #define KVSFX_MAKE_ZIP_RECORDS_H
 
@@ -10,37 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "format/bytes.h"
+#include "format/zip_records.h"
+
 namespace kvmake {
-
-enum : uint32_t {
-    kLocalSignature = 0x04034B50,
-    kCentralSignature = 0x02014B50,
-    kEndSignature = 0x06054B50,
-    kDescriptorSignature = 0x08074B50,
-    kZip64LocatorSignature = 0x07064B50,
-    kZip64EndSignature = 0x06064B50,
-};
-
-enum : uint32_t {
-    kLocalFixedSize = 30,
-    kCentralFixedSize = 46,
-    kEndFixedSize = 22,
-    kZip64EndFixedSize = 56,    // the Zip64 end record without extensible data
-    kZip64LocatorSize = 20,
-    kDescriptorSize = 16,       // with its signature: the length the stub steps over
-    kEncryptionHeaderSize = 12,
-    kMaxStoredName = 260,       // the longest name the stub accepts
-};
-
-enum : uint16_t {
-    kFlagEncrypted = 0x0001,
-    kFlagDescriptor = 0x0008,
-    kFlagStrongEncryption = 0x0040,
-    kFlagUtf8 = 0x0800,
-    kFlagMaskedHeaders = 0x2000,
-};
-
-enum : uint16_t { kMethodStored = 0, kMethodDeflated = 8 };
 
 // One entry as it is written: the local header's fields, the central
 // directory's extra fields, and where the local header landed.
@@ -65,23 +39,10 @@ struct ArchiveEntry {
     uint32_t localHeaderOffset = 0;  // as recorded in the central directory
 };
 
-// Appends little-endian values to a byte string.
-inline void Put16(std::string& out, uint32_t value) {
-    out.push_back((char)(value & 0xFF));
-    out.push_back((char)((value >> 8) & 0xFF));
-}
-inline void Put32(std::string& out, uint32_t value) {
-    Put16(out, value & 0xFFFF);
-    Put16(out, value >> 16);
-}
-inline uint32_t Get16(const uint8_t* p) { return (uint32_t)p[0] | ((uint32_t)p[1] << 8); }
-inline uint32_t Get32(const uint8_t* p) { return Get16(p) | (Get16(p + 2) << 16); }
-
 // The extended timestamp extra block: a flags byte announcing the
 // modification time, then that time as signed 32-bit seconds since 1970 UTC.
 // The same 9 bytes serve the local and the central header. Empty for a time
 // the block cannot hold.
-const uint16_t kExtraTimestampId = 0x5455;
 std::string TimestampExtra(int64_t unixTime);
 // extra without its blocks of the given id; a malformed field (a block that
 // runs past its end) is kept as it is.

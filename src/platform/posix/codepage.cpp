@@ -1,6 +1,8 @@
 // Code-page tables of the Linux side.
 #include "platform/posix/codepage.h"
 
+#include "format/codepage.h"
+
 namespace {
 
 // Bytes 0x80..0xFF of code page 850 in Windows-1252, as OemToCharBuffA
@@ -21,16 +23,6 @@ const uint8_t kOem850ToAnsi[128] = {
     0xAD, 0xB1, 0x3D, 0xBE, 0xB6, 0xA7, 0xF7, 0xB8, 0xB0, 0xA8, 0xB7, 0xB9, 0xB3, 0xB2, 0xA6, 0xA0,  // F0
 };
 
-// Bytes 0x80..0x9F of Windows-1252 as Unicode code points; 0 where the code
-// page defines no character (0x81, 0x8D, 0x8F, 0x90, 0x9D). From 0xA0 on,
-// the byte is its own code point.
-const uint16_t kAnsiHighToUnicode[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,       // 88
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,  // 98
-};
-
 const uint32_t kDropped = 0xFFFFFFFF;  // a character that is not written at all
 
 // The code point a terminal is shown for one Windows-1252 byte.
@@ -38,27 +30,8 @@ uint32_t ShownCharacter(uint8_t byte) {
     if (byte == '\t' || byte == '\n') return byte;
     if (byte == '\r') return kDropped;
     if (byte < 0x20 || byte == 0x7F) return '?';
-    if (byte < 0x80) return byte;
-    if (byte >= 0xA0) return byte;
-    uint32_t code = kAnsiHighToUnicode[byte - 0x80];
+    uint32_t code = Windows1252ToUnicode(byte);
     return code != 0 ? code : '?';
-}
-
-// UTF-8 form of code (below 0x10000) into bytes; returns its length.
-uint32_t EncodeUtf8(uint32_t code, uint8_t bytes[3]) {
-    if (code < 0x80) {
-        bytes[0] = (uint8_t)code;
-        return 1;
-    }
-    if (code < 0x800) {
-        bytes[0] = (uint8_t)(0xC0 | (code >> 6));
-        bytes[1] = (uint8_t)(0x80 | (code & 0x3F));
-        return 2;
-    }
-    bytes[0] = (uint8_t)(0xE0 | (code >> 12));
-    bytes[1] = (uint8_t)(0x80 | ((code >> 6) & 0x3F));
-    bytes[2] = (uint8_t)(0x80 | (code & 0x3F));
-    return 3;
 }
 
 }  // namespace
@@ -77,7 +50,7 @@ uint32_t AnsiToUtf8(const char* text, char* out, uint32_t capacity) {
     for (const char* p = text; *p != 0; p++) {
         uint32_t code = ShownCharacter((uint8_t)*p);
         if (code == kDropped) continue;
-        uint8_t bytes[3];
+        uint8_t bytes[4];
         uint32_t size = EncodeUtf8(code, bytes);
         needed += size;
         if (full || capacity == 0 || stored + size > capacity - 1) {

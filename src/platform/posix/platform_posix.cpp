@@ -16,6 +16,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "format/codepage.h"
 #include "platform/gather.h"
 #include "platform/platform.h"
 #include "platform/posix/codepage.h"
@@ -25,24 +26,6 @@
 namespace {
 
 enum : uint32_t { kNativePathCapacity = 1024 };
-
-// True when the bytes are well-formed UTF-8 (no overlong forms, no
-// surrogates).
-bool IsUtf8(const unsigned char* p, uint32_t length) {
-    for (uint32_t i = 0; i < length;) {
-        unsigned c = p[i];
-        uint32_t extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 9;
-        if (extra == 9 || i + extra >= length) return false;  // a bad lead byte, or a cut sequence
-        if (extra == 1 && c < 0xC2) return false;
-        if (extra == 2 && ((c == 0xE0 && p[i + 1] < 0xA0) || (c == 0xED && p[i + 1] >= 0xA0))) return false;
-        if (extra == 3 && ((c == 0xF0 && p[i + 1] < 0x90) || c > 0xF4 || (c == 0xF4 && p[i + 1] >= 0x90)))
-            return false;
-        for (uint32_t k = 1; k <= extra; k++)
-            if ((p[i + k] & 0xC0) != 0x80) return false;
-        i += extra + 1;
-    }
-    return true;
-}
 
 // The stub's path in the system's form: slashes for separators, and each
 // component in UTF-8. Entry names arrive in Windows-1252 (the builder stores
@@ -412,13 +395,7 @@ char* PosixNextChar(const char* text) { return (char*)(*text ? text + 1 : text);
 
 // Upper case in Windows-1252, as the system's conversion does it.
 void PosixUpperCase(char* text, uint32_t length) {
-    for (uint32_t i = 0; i < length; i++) {
-        unsigned char c = (unsigned char)text[i];
-        if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) c -= 0x20;
-        else if (c == 0x9A || c == 0x9C || c == 0x9E) c -= 0x10;
-        else if (c == 0xFF) c = 0x9F;
-        text[i] = (char)c;
-    }
+    for (uint32_t i = 0; i < length; i++) text[i] = (char)Windows1252Upper((uint8_t)text[i]);
 }
 
 // --- Message boxes on the terminal -----------------------------------------

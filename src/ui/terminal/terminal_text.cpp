@@ -4,28 +4,19 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "format/codepage.h"
 #include "platform/posix/codepage.h"
 #include "startup/text.h"
 #include "ui/terminal/terminal.h"
 
 namespace {
 
-// Length of the UTF-8 character at p (2 to 4 bytes), or 0 when the bytes
-// there are no complete, printable UTF-8 character (C1 controls excluded).
-uint32_t Utf8CharLength(const unsigned char* p) {
-    uint32_t length;
-    if (p[0] >= 0xC2 && p[0] <= 0xDF) length = 2;
-    else if (p[0] >= 0xE0 && p[0] <= 0xEF) length = 3;
-    else if (p[0] >= 0xF0 && p[0] <= 0xF4) length = 4;
-    else return 0;
-    for (uint32_t i = 1; i < length; i++)
-        if ((p[i] & 0xC0) != 0x80) return 0;
-    if (p[0] == 0xC2 && p[1] < 0xA0) return 0;               // C1 controls
-    if (p[0] == 0xE0 && p[1] < 0xA0) return 0;               // overlong
-    if (p[0] == 0xED && p[1] >= 0xA0) return 0;              // surrogates
-    if (p[0] == 0xF0 && p[1] < 0x90) return 0;               // overlong
-    if (p[0] == 0xF4 && p[1] >= 0x90) return 0;              // beyond U+10FFFF
-    return length;
+// Length of the UTF-8 character at p (2 to 4 bytes), its code point in
+// code, or 0 when the bytes there are no complete, printable UTF-8
+// character (C1 controls excluded).
+uint32_t Utf8CharLength(const unsigned char* p, uint32_t* code) {
+    uint32_t length = DecodeUtf8(p, 4, code);
+    return length >= 2 && *code >= 0xA0 ? length : 0;
 }
 
 void PutWindows1252(FILE* out, const char* start, uint32_t length) {
@@ -44,23 +35,10 @@ void PutWindows1252(FILE* out, const char* start, uint32_t length) {
 }
 
 void AppendUtf8(char* label, uint32_t capacity, uint32_t* length, uint32_t code) {
-    char bytes[3];
-    uint32_t count;
-    if (code < 0x80) {
-        bytes[0] = (char)code;
-        count = 1;
-    } else if (code < 0x800) {
-        bytes[0] = (char)(0xC0 | code >> 6);
-        bytes[1] = (char)(0x80 | (code & 0x3F));
-        count = 2;
-    } else {
-        bytes[0] = (char)(0xE0 | code >> 12);
-        bytes[1] = (char)(0x80 | ((code >> 6) & 0x3F));
-        bytes[2] = (char)(0x80 | (code & 0x3F));
-        count = 3;
-    }
+    uint8_t bytes[4];
+    uint32_t count = EncodeUtf8(code, bytes);
     if (*length + count >= capacity) return;
-    for (uint32_t i = 0; i < count; i++) label[(*length)++] = bytes[i];
+    for (uint32_t i = 0; i < count; i++) label[(*length)++] = (char)bytes[i];
     label[*length] = 0;
 }
 
@@ -109,20 +87,6 @@ struct TemplateReader {
 
 enum : uint32_t { kSetFontStyle = 0x40 };
 
-// The characters of Windows-1252 bytes 0x80 to 0x9F; 0 where it has none.
-const uint16_t kWindows1252High[32] = {
-    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
-    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178,
-};
-
-// The Windows-1252 byte of a character; 0 when it has none.
-uint8_t Windows1252Byte(uint32_t code) {
-    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) return (uint8_t)code;
-    for (uint32_t i = 0; i < 32; i++)
-        if (kWindows1252High[i] == code) return (uint8_t)(0x80 + i);
-    return 0;
-}
-
 }  // namespace
 
 void PutTerminalText(void* stream, const char* text) {
@@ -130,7 +94,8 @@ void PutTerminalText(void* stream, const char* text) {
     const char* run = text;
     const unsigned char* p = (const unsigned char*)text;
     while (*p != 0) {
-        uint32_t length = *p >= 0x80 ? Utf8CharLength(p) : 0;
+        uint32_t code;
+        uint32_t length = *p >= 0x80 ? Utf8CharLength(p, &code) : 0;
         if (length == 0) {
             p++;
             continue;
@@ -181,14 +146,11 @@ void TypedTextToAnsi(char* text) {
     while (*p != 0) {
         uint32_t code = *p, size = 1;
         if (*p >= 0x80) {
-            size = Utf8CharLength(p);
+            size = Utf8CharLength(p, &code);
             if (size == 0) return;
-            code = size == 2 ? (p[0] & 0x1Fu) << 6 | (p[1] & 0x3Fu)
-                 : size == 3 ? (p[0] & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu)
-                             : 0x110000;
         }
-        uint8_t byte = Windows1252Byte(code);
-        if (byte == 0 || length + 1 >= sizeof converted) return;
+        int byte = UnicodeToWindows1252(code);
+        if (byte <= 0 || length + 1 >= sizeof converted) return;
         converted[length++] = (char)byte;
         p += size;
     }

@@ -1,15 +1,12 @@
 // Where an executable's headers end and which entry point they name, for the
 // three kinds of stub (PE32, PE32+, ELF). The stub's self-check and the
 // builder must agree on both, so both include this file.
-#ifndef KVSFX_EXE_LAYOUT_H
-#define KVSFX_EXE_LAYOUT_H
+#ifndef KVSFX_FORMAT_EXE_LAYOUT_H
+#define KVSFX_FORMAT_EXE_LAYOUT_H
 
 #include <stdint.h>
 
-inline uint32_t LoadLe16(const uint8_t* p) { return (uint32_t)p[0] | ((uint32_t)p[1] << 8); }
-inline uint32_t LoadLe32(const uint8_t* p) {
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
+#include "format/bytes.h"
 
 // The end of the executable headers of image (length bytes from the file's
 // start): for PE, the NT headers' end (offset at 0x3C, plus the 4-byte
