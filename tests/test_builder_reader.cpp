@@ -23,7 +23,7 @@ namespace {
 // The builder's options naming the Linux stub.
 const std::string kLinuxStub = "--stub " + ShellQuote(KVSFX_STUB_PATH) + " ";
 
-class InspectTest : public ::testing::Test {
+class ReaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
         WriteBytes(scratch / "pe64", FakeStub(StubKind::Pe32Plus));
@@ -43,7 +43,7 @@ protected:
         const RunResult run = RunMake(scratch.path(), "-o " + output + " " + arguments);
         ASSERT_EQ(run.status, 0) << run.output;
     }
-    RunResult Inspect(const std::string& arguments) { return RunMake(scratch.path(), arguments); }
+    RunResult RunReader(const std::string& arguments) { return RunMake(scratch.path(), arguments); }
 
     // The extracted tree under dest equals the packed one, file times to
     // the DOS two seconds.
@@ -105,11 +105,11 @@ protected:
 
 bool Has(const RunResult& run, const std::string& text) { return run.output.find(text) != std::string::npos; }
 
-TEST_F(InspectTest, ListShowsSettingsAndEveryEntry) {
+TEST_F(ReaderTest, ListShowsSettingsAndEveryEntry) {
     Make(std::string("--stub ") + ShellQuote(KVSFX_STUB_PATH) +
          " --dest 'C:\\Outils' --title Titre --prompt 'On y va ?' --prompt-style okcancel --info 'Infos' --auto"
          " --overwrite --level 9 tree");
-    const RunResult run = Inspect("--list setup");
+    const RunResult run = RunReader("--list setup");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_TRUE(Has(run, "Stub:           ELF 64-bit (Linux)")) << run.output;
     EXPECT_TRUE(Has(run, "Destination:    \"C:\\Outils\"")) << run.output;
@@ -126,7 +126,7 @@ TEST_F(InspectTest, ListShowsSettingsAndEveryEntry) {
     EXPECT_TRUE(Has(run, "tree/sub/deep/empty.dat\n")) << run.output;
 
     Make("--stub pe64 --password pw tree", "setup64.exe");
-    const RunResult pe = Inspect("--list setup64.exe");
+    const RunResult pe = RunReader("--list setup64.exe");
     ASSERT_EQ(pe.status, 0) << pe.output;
     EXPECT_TRUE(Has(pe, "Stub:           PE32+ (Windows, 64-bit)")) << pe.output;
     EXPECT_TRUE(Has(pe, "Destination:    a temporary folder")) << pe.output;
@@ -134,7 +134,7 @@ TEST_F(InspectTest, ListShowsSettingsAndEveryEntry) {
     EXPECT_TRUE(Has(pe, " yes       tree/hello.txt")) << pe.output;
 }
 
-TEST_F(InspectTest, WindowsStubIsReadAndExtractedOnLinux) {
+TEST_F(ReaderTest, WindowsStubIsReadAndExtractedOnLinux) {
 #ifdef KVSFX_WIN32_STUB
     const std::string stub = KVSFX_WIN32_STUB;
 #else
@@ -142,20 +142,20 @@ TEST_F(InspectTest, WindowsStubIsReadAndExtractedOnLinux) {
 #endif
     if (stub.empty() || !Exists(stub)) GTEST_SKIP() << "no build of kvsfx32.exe (KVSFX_WIN32_DIR)";
     Make("--stub " + ShellQuote(stub) + " --dest . --crc-after-headers tree", "setup.exe");
-    const RunResult list = Inspect("--list setup.exe");
+    const RunResult list = RunReader("--list setup.exe");
     ASSERT_EQ(list.status, 0) << list.output;
     EXPECT_TRUE(Has(list, "Stub:           PE32 (Windows, 32-bit)")) << list.output;
     EXPECT_TRUE(Has(list, "after the executable headers")) << list.output;
     EXPECT_TRUE(Has(list, "(the folder the program is run from)")) << list.output;
-    EXPECT_EQ(Inspect("--test setup.exe").status, 0);
-    const RunResult run = Inspect("--extract setup.exe unpacked");
+    EXPECT_EQ(RunReader("--test setup.exe").status, 0);
+    const RunResult run = RunReader("--extract setup.exe unpacked");
     ASSERT_EQ(run.status, 0) << run.output;
     ExpectTreeExtracted("unpacked");
 }
 
-TEST_F(InspectTest, TestFindsEveryKindOfDamage) {
+TEST_F(ReaderTest, TestFindsEveryKindOfDamage) {
     Make(kLinuxStub + "--level 0 tree");
-    const RunResult good = Inspect("--test setup");
+    const RunResult good = RunReader("--test setup");
     EXPECT_EQ(good.status, 0) << good.output;
     EXPECT_TRUE(Has(good, "5 files checked, no problem found")) << good.output;
 
@@ -167,10 +167,10 @@ TEST_F(InspectTest, TestFindsEveryKindOfDamage) {
     Bytes stub = file;
     stub[blockAt / 2] ^= 0x20;
     WriteBytes(scratch / "stub-damaged", stub);
-    const RunResult stubRun = Inspect("--test stub-damaged");
+    const RunResult stubRun = RunReader("--test stub-damaged");
     EXPECT_EQ(stubRun.status, 2) << stubRun.output;
     EXPECT_TRUE(Has(stubRun, "the stub or its texts are damaged")) << stubRun.output;
-    EXPECT_EQ(Inspect("--extract stub-damaged x").status, 2);
+    EXPECT_EQ(RunReader("--extract stub-damaged x").status, 2);
     EXPECT_FALSE(Exists(scratch / "x"));
 
     // A byte of a stored file's data: its CRC names it, and the other files
@@ -182,12 +182,12 @@ TEST_F(InspectTest, TestFindsEveryKindOfDamage) {
     const size_t header = (size_t)(at - data.begin()) - 30;
     data[header + 30 + LoadLe16(&data[header + 26]) + LoadLe16(&data[header + 28]) + 100] ^= 1;
     WriteBytes(scratch / "data-damaged", data);
-    const RunResult dataRun = Inspect("--test data-damaged");
+    const RunResult dataRun = RunReader("--test data-damaged");
     EXPECT_EQ(dataRun.status, 2) << dataRun.output;
     EXPECT_TRUE(Has(dataRun, "entry \"tree/sub/noise.bin\": bad CRC")) << dataRun.output;
     EXPECT_TRUE(Has(dataRun, "1 problem found")) << dataRun.output;
     // Extraction stops there and leaves no half-written file.
-    const RunResult extract = Inspect("--extract data-damaged x");
+    const RunResult extract = RunReader("--extract data-damaged x");
     EXPECT_EQ(extract.status, 2) << extract.output;
     EXPECT_FALSE(Exists(scratch / "x/tree/sub/noise.bin"));
     EXPECT_EQ(RunIn(scratch.path(), "find x -name '*kvsfx-*' | grep -q .").status, 1) << "a temporary file is left";
@@ -195,7 +195,7 @@ TEST_F(InspectTest, TestFindsEveryKindOfDamage) {
     // The archive cut short.
     Bytes cut(file.begin(), file.end() - 200);
     WriteBytes(scratch / "cut", cut);
-    const RunResult cutRun = Inspect("--test cut");
+    const RunResult cutRun = RunReader("--test cut");
     EXPECT_EQ(cutRun.status, 2) << cutRun.output;
     EXPECT_TRUE(Has(cutRun, "cut short")) << cutRun.output;
 
@@ -205,24 +205,24 @@ TEST_F(InspectTest, TestFindsEveryKindOfDamage) {
     Bytes signedFile = ReadBytes(scratch / "signed.exe");
     signedFile[0x90] ^= 0xFF;  // inside the NT headers
     WriteBytes(scratch / "signed.exe", signedFile);
-    EXPECT_EQ(Inspect("--test signed.exe").status, 0);
+    EXPECT_EQ(RunReader("--test signed.exe").status, 0);
     signedFile[0x300] ^= 0xFF;
     WriteBytes(scratch / "signed.exe", signedFile);
-    EXPECT_EQ(Inspect("--test signed.exe").status, 2);
+    EXPECT_EQ(RunReader("--test signed.exe").status, 2);
 }
 
-TEST_F(InspectTest, PasswordIsCheckedLikeTheProgramChecksIt) {
+TEST_F(ReaderTest, PasswordIsCheckedLikeTheProgramChecksIt) {
     Make(kLinuxStub + "--password 'Mot de passe' tree");
-    const RunResult none = Inspect("--test setup");
+    const RunResult none = RunReader("--test setup");
     EXPECT_EQ(none.status, 2) << none.output;
     EXPECT_TRUE(Has(none, "is encrypted: give its password with --password")) << none.output;
-    const RunResult wrong = Inspect("--test setup --password other");
+    const RunResult wrong = RunReader("--test setup --password other");
     EXPECT_EQ(wrong.status, 2) << wrong.output;
     EXPECT_TRUE(Has(wrong, "wrong password")) << wrong.output;
-    EXPECT_EQ(Inspect("--extract setup x --password other").status, 2);
+    EXPECT_EQ(RunReader("--extract setup x --password other").status, 2);
     EXPECT_FALSE(Exists(scratch / "x")) << "refused before anything is written";
-    EXPECT_EQ(Inspect("--test setup --password 'Mot de passe'").status, 0);
-    const RunResult run = Inspect("--extract setup x --password 'Mot de passe'");
+    EXPECT_EQ(RunReader("--test setup --password 'Mot de passe'").status, 0);
+    const RunResult run = RunReader("--extract setup x --password 'Mot de passe'");
     ASSERT_EQ(run.status, 0) << run.output;
     ExpectTreeExtracted("x");
 
@@ -231,24 +231,24 @@ TEST_F(InspectTest, PasswordIsCheckedLikeTheProgramChecksIt) {
     Make(kLinuxStub + "" +
              ShellQuote(std::string(KVSFX_SOURCE_DIR) + "/tests/data/zipcrypto/infozip_stored.zip"),
          "zipped");
-    EXPECT_EQ(Inspect("--test zipped --password 'Secret 42'").status, 0);
-    EXPECT_EQ(Inspect("--test zipped --password 'Secret 43'").status, 2);
+    EXPECT_EQ(RunReader("--test zipped --password 'Secret 42'").status, 0);
+    EXPECT_EQ(RunReader("--test zipped --password 'Secret 43'").status, 2);
 }
 
-TEST_F(InspectTest, ExtractGivesBackTheTree) {
+TEST_F(ReaderTest, ExtractGivesBackTheTree) {
     Make(kLinuxStub + "tree");
-    const RunResult good = Inspect("--extract setup new/dest");
+    const RunResult good = RunReader("--extract setup new/dest");
     ASSERT_EQ(good.status, 0) << good.output;
     EXPECT_TRUE(Has(good, "5 files extracted into new/dest")) << good.output;
     ExpectTreeExtracted("new/dest");
 
     // An existing file is replaced only when asked.
     WriteText(scratch / "new/dest/tree/hello.txt", "mine");
-    const RunResult again = Inspect("--extract setup new/dest");
+    const RunResult again = RunReader("--extract setup new/dest");
     EXPECT_EQ(again.status, 2) << again.output;
     EXPECT_TRUE(Has(again, "already exists; --overwrite replaces it")) << again.output;
     EXPECT_EQ(ReadBytes(scratch / "new/dest/tree/hello.txt"), (Bytes{'m', 'i', 'n', 'e'}));
-    EXPECT_EQ(Inspect("--extract setup new/dest --overwrite").status, 0);
+    EXPECT_EQ(RunReader("--extract setup new/dest --overwrite").status, 0);
     ExpectTreeExtracted("new/dest");
 
     // A spanned set, volumes where the builder put them, both namings.
@@ -256,25 +256,25 @@ TEST_F(InspectTest, ExtractGivesBackTheTree) {
     mkdir((scratch / "exe").c_str(), 0777);
     Make("--stub pe64 --span 20k --level 0 tree", "span/SETUP.EXE");
     EXPECT_TRUE(Exists(scratch / "span/disk3/SETUP.ZIP"));
-    const RunResult spanList = Inspect("--list span/SETUP.EXE");
+    const RunResult spanList = RunReader("--list span/SETUP.EXE");
     EXPECT_EQ(spanList.status, 0) << spanList.output;
     EXPECT_TRUE(Has(spanList, "spanned over disks")) << spanList.output;
-    ASSERT_EQ(Inspect("--extract span/SETUP.EXE spanned").status, 0);
+    ASSERT_EQ(RunReader("--extract span/SETUP.EXE spanned").status, 0);
     ExpectTreeExtracted("spanned");
     Make("--stub pe64 --span 20k --level 0 --exe-volumes tree", "exe/SETUP.EXE");
-    ASSERT_EQ(Inspect("--extract exe/SETUP.EXE exevolumes").status, 0);
+    ASSERT_EQ(RunReader("--extract exe/SETUP.EXE exevolumes").status, 0);
     ExpectTreeExtracted("exevolumes");
     unlink((scratch / "exe/disk2/SETUP.EXE").c_str());
-    EXPECT_EQ(Inspect("--test exe/SETUP.EXE").status, 2) << "a volume missing";
+    EXPECT_EQ(RunReader("--test exe/SETUP.EXE").status, 2) << "a volume missing";
 }
 
-TEST_F(InspectTest, HostileNamesAndLinksAreRefusedBeforeAnythingIsWritten) {
+TEST_F(ReaderTest, HostileNamesAndLinksAreRefusedBeforeAnythingIsWritten) {
     mkdir((scratch / "one").c_str(), 0777);
     WriteText(scratch / "one/abcdefghijklmnop.txt", "payload");
     WriteText(scratch / "one/x1.txt", "first");
     WriteText(scratch / "one/x2.txt", "second");
     Make(kLinuxStub + "one");
-    ASSERT_EQ(Inspect("--extract setup plain").status, 0);
+    ASSERT_EQ(RunReader("--extract setup plain").status, 0);
 
     const std::string outside = scratch / "outside";
     mkdir(outside.c_str(), 0777);
@@ -291,19 +291,19 @@ TEST_F(InspectTest, HostileNamesAndLinksAreRefusedBeforeAnythingIsWritten) {
     for (std::string name : hostile) {
         name.resize(24, 'x');
         PatchName("setup", "one/abcdefghijklmnop.txt", name, "hostile");
-        const RunResult run = Inspect("--extract hostile dest");
+        const RunResult run = RunReader("--extract hostile dest");
         EXPECT_EQ(run.status, 2) << name << ": " << run.output;
         EXPECT_TRUE(Has(run, "nothing extracted")) << name << ": " << run.output;
         EXPECT_EQ(RunIn(scratch.path(), "find dest outside -type f | grep -q .").status, 1) << name;
         if (name[0] == '/') {
             EXPECT_FALSE(Exists(name));
         }
-        EXPECT_EQ(Inspect("--list hostile").status, 2) << name;
+        EXPECT_EQ(RunReader("--list hostile").status, 2) << name;
     }
     // Two names for one file on Windows: the second would silently replace
     // the first.
     PatchName("setup", "x2.txt", "X1.txt", "twice");
-    const RunResult twice = Inspect("--extract twice dest");
+    const RunResult twice = RunReader("--extract twice dest");
     EXPECT_EQ(twice.status, 2) << twice.output;
     EXPECT_TRUE(Has(twice, "would be the same file")) << twice.output;
     EXPECT_FALSE(Exists(scratch / "dest/one"));
@@ -312,24 +312,24 @@ TEST_F(InspectTest, HostileNamesAndLinksAreRefusedBeforeAnythingIsWritten) {
     mkdir((scratch / "linked").c_str(), 0777);
     ASSERT_EQ(symlink("../outside", (scratch / "linked/one").c_str()), 0);
     Make(kLinuxStub + "one");
-    const RunResult link = Inspect("--extract setup linked");
+    const RunResult link = RunReader("--extract setup linked");
     EXPECT_EQ(link.status, 2) << link.output;
     EXPECT_TRUE(Has(link, "is a symbolic link")) << link.output;
     EXPECT_FALSE(Exists(outside + "/abcdefghijklmnop.txt"));
     unlink((scratch / "linked/one").c_str());
     mkdir((scratch / "linked/one").c_str(), 0777);
     ASSERT_EQ(symlink("../../outside/x.txt", (scratch / "linked/one/abcdefghijklmnop.txt").c_str()), 0);
-    EXPECT_EQ(Inspect("--extract setup linked --overwrite").status, 2);
+    EXPECT_EQ(RunReader("--extract setup linked --overwrite").status, 2);
     EXPECT_FALSE(Exists(outside + "/x.txt"));
 }
 
-TEST_F(InspectTest, ProgramToRunIsListedAndChecked) {
+TEST_F(ReaderTest, ProgramToRunIsListedAndChecked) {
     Make(kLinuxStub + "--run 'tree/sub/text.txt /quiet' tree");
-    const RunResult list = Inspect("--list setup");
+    const RunResult list = RunReader("--list setup");
     ASSERT_EQ(list.status, 0) << list.output;
     EXPECT_TRUE(Has(list, "Program to run: \"tree/sub/text.txt /quiet\"\n")) << list.output;
     EXPECT_TRUE(Has(list, "Options:        run a program after extraction\n")) << list.output;
-    EXPECT_EQ(Inspect("--test setup").status, 0);
+    EXPECT_EQ(RunReader("--test setup").status, 0);
 
     // The five texts may fill their 1256 bytes: the program's line comes on
     // top of them.
@@ -337,13 +337,13 @@ TEST_F(InspectTest, ProgramToRunIsListedAndChecked) {
     Make(kLinuxStub + "--prompt " + std::string(513, 'p') + " --info " + std::string(511, 'i') + " --title " +
              std::string(64, 't') + " --dest " + std::string(160, 'd') + " --run '" + program + "' tree",
          "long");
-    const RunResult longList = Inspect("--list long");
+    const RunResult longList = RunReader("--list long");
     ASSERT_EQ(longList.status, 0) << longList.output;
     EXPECT_TRUE(Has(longList, "Program to run: \"" + program + "\"\n")) << longList.output;
-    EXPECT_EQ(Inspect("--test long").status, 0);
+    EXPECT_EQ(RunReader("--test long").status, 0);
 }
 
-TEST_F(InspectTest, ForgedProgramTextIsRefused) {
+TEST_F(ReaderTest, ForgedProgramTextIsRefused) {
     // Without a checksum, so that only the header speaks.
     const std::string info(511, 'i');
     Make(kLinuxStub + "--no-stub-crc --info " + info + " --run 'tree/sub/text.txt --with \"two words\"' tree");
@@ -371,27 +371,27 @@ TEST_F(InspectTest, ForgedProgramTextIsRefused) {
     };
     for (const auto& forged : damaged) {
         ForgeHeader("setup", forged.header, "forged");
-        const RunResult list = Inspect("--list forged");
+        const RunResult list = RunReader("--list forged");
         EXPECT_EQ(list.status, 2) << forged.what << ": " << list.output;
         EXPECT_TRUE(Has(list, "the header of texts is damaged")) << forged.what << ": " << list.output;
-        EXPECT_EQ(Inspect("--test forged").status, 2) << forged.what;
+        EXPECT_EQ(RunReader("--test forged").status, 2) << forged.what;
     }
     // 511 characters still fit.
     ForgeHeader("setup", header("tree/a.x " + std::string(502, 'a') + '\0'), "forged");
-    EXPECT_EQ(Inspect("--test forged").status, 0);
+    EXPECT_EQ(RunReader("--test forged").status, 0);
 
     // A program the builder would not take: outside the destination.
     for (const std::string& line : {std::string("../evil.exe"), std::string("/bin/sh -c x"),
                                     std::string("\"tree/unclosed arg"), std::string("   ")}) {
         ForgeHeader("setup", header(line + '\0'), "forged");
-        const RunResult test = Inspect("--test forged");
+        const RunResult test = RunReader("--test forged");
         EXPECT_EQ(test.status, 2) << line << ": " << test.output;
         EXPECT_TRUE(Has(test, "program to run")) << line << ": " << test.output;
-        EXPECT_EQ(Inspect("--list forged").status, 0) << line;
+        EXPECT_EQ(RunReader("--list forged").status, 0) << line;
     }
 }
 
-TEST_F(InspectTest, ControlCharactersReachNoTerminal) {
+TEST_F(ReaderTest, ControlCharactersReachNoTerminal) {
     mkdir((scratch / "one").c_str(), 0777);
     WriteText(scratch / "one/abcdefghijklmnop.txt", "payload");
     Make(kLinuxStub + "--no-stub-crc --title abcdefgh --run 'one/abcdefghijklmnop.txt' one");
@@ -405,7 +405,7 @@ TEST_F(InspectTest, ControlCharactersReachNoTerminal) {
     ForgeHeader("hostile", header, "hostile");
     for (const char* command : {"--list", "--test", "--extract"}) {
         const std::string extract = std::string(command) == "--extract" ? " dest" : "";
-        const RunResult run = Inspect(std::string(command) + " hostile" + extract);
+        const RunResult run = RunReader(std::string(command) + " hostile" + extract);
         EXPECT_EQ(run.status, 2) << command << ": " << run.output;
         EXPECT_EQ(run.output.find_first_of("\x1B\x07"), std::string::npos) << command << ": " << run.output;
         EXPECT_TRUE(Has(run, "one/ab\\x1B[2J\\x1B[31mijklm.txt")) << command << ": " << run.output;
@@ -416,17 +416,17 @@ TEST_F(InspectTest, ControlCharactersReachNoTerminal) {
     }
 }
 
-TEST_F(InspectTest, CommandLineMistakes) {
+TEST_F(ReaderTest, CommandLineMistakes) {
     Make(kLinuxStub + "tree");
-    EXPECT_EQ(Inspect("--extract setup").status, 2);
-    EXPECT_EQ(Inspect("--list setup --test setup").status, 2);
-    EXPECT_EQ(Inspect("--list setup -o x").status, 2);
-    const RunResult missing = Inspect("--list nothing-here");
+    EXPECT_EQ(RunReader("--extract setup").status, 2);
+    EXPECT_EQ(RunReader("--list setup --test setup").status, 2);
+    EXPECT_EQ(RunReader("--list setup -o x").status, 2);
+    const RunResult missing = RunReader("--list nothing-here");
     EXPECT_EQ(missing.status, 2) << missing.output;
-    const RunResult stub = Inspect(std::string("--list ") + ShellQuote(KVSFX_STUB_PATH));
+    const RunResult stub = RunReader(std::string("--list ") + ShellQuote(KVSFX_STUB_PATH));
     EXPECT_EQ(stub.status, 2) << stub.output;
     EXPECT_TRUE(Has(stub, "bare stub")) << stub.output;
-    const RunResult text = Inspect("--test tree/hello.txt");
+    const RunResult text = RunReader("--test tree/hello.txt");
     EXPECT_EQ(text.status, 2) << text.output;
     EXPECT_TRUE(Has(text, "not a self-extracting file")) << text.output;
 }

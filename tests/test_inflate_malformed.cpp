@@ -597,7 +597,7 @@ TEST_F(InflateMalformed, MatchesAcrossTheWindowsEnd) {
 // Distance codes of up to 15 bits followed by 13 extra bits: more than a
 // 32-bit bit buffer holds after a refill, whatever bits were left over.
 TEST_F(InflateMalformed, LongDistanceCodesWithManyExtraBits) {
-    Bytes data = RandomBytes(32768, 7);
+    Bytes data = NoiseBytes(32768, 7);
     // Lengths 258 (one bit) and 227..258 (two bits and 5 extra), end of
     // block; distance symbols 0..13 with 1..14 bits, 28 and 29 with 15.
     std::vector<int> literals(286, 0), distances(30, 0);
