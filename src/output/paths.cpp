@@ -300,6 +300,16 @@ void RefuseLinkedFolder() {
     FatalError(state.messageBuffer);
 }
 
+// The first length bytes of two paths name the same folder: equal, but
+// that either separator stands for the other (a folder entry's path keeps
+// the separators it was given, a file's output path has backslashes only).
+// Paths of one run share their beginnings: the comparison starts at the end.
+int SamePath(const char* a, const char* b, uint32_t length) {
+    for (uint32_t i = length; i-- > 0;)
+        if (a[i] != b[i] && !(IsPathSeparator(a[i]) && IsPathSeparator(b[i]))) return 0;
+    return 1;
+}
+
 // The folders of a run. Each slot holds a folder the run has checked
 // (found as a folder, and not a link below the destination) or made, all
 // of whose leading folders it has checked or made too; any of them costs
@@ -312,21 +322,38 @@ int IsKnownFolder(const char* work, uint32_t length) {
     if (!state.extracting || length == 0) return 0;
     for (uint32_t slot = 0; slot < kKnownFolderSlots; slot++) {
         const char* known = state.knownFolders[slot];
-        if (length <= state.knownFolderLengths[slot] && (known[length] == 0 || known[length] == '\\') &&
-            CompareBytes(known, work, length) == 0)
+        if (length <= state.knownFolderLengths[slot] && (known[length] == 0 || IsPathSeparator(known[length])) &&
+            SamePath(known, work, length))
             return 1;
     }
     return 0;
 }
 
-void RememberFolder(const char* work, uint32_t length) {
+// The folder this run made that holds the first length bytes of work (that
+// folder itself, or one above it): the length of its path; 0 when no slot
+// remembers one. A folder made by this run was empty then: all it holds,
+// at any depth, is this run's.
+uint32_t MadeFolderHolding(const char* work, uint32_t length) {
+    for (uint32_t slot = 0; slot < kKnownFolderSlots; slot++) {
+        uint32_t made = state.knownFolderMade[slot];
+        if (made != 0 && made <= length && (made == length || IsPathSeparator(work[made])) &&
+            SamePath(state.knownFolders[slot], work, made))
+            return made;
+    }
+    return 0;
+}
+
+// made: the run has just made this folder.
+void RememberFolder(const char* work, uint32_t length, int made) {
     if (!state.extracting) return;
+    uint32_t madeFrom = MadeFolderHolding(work, length);
+    if (madeFrom == 0 && made) madeFrom = length;
     // The slot of the folder above, when one holds it; else the next.
     uint32_t slot = state.knownFolderNext;
     for (uint32_t i = 0; i < kKnownFolderSlots; i++) {
         uint32_t knownLength = state.knownFolderLengths[i];
-        if (knownLength != 0 && knownLength < length && work[knownLength] == '\\' &&
-            CompareBytes(state.knownFolders[i], work, knownLength) == 0) {
+        if (knownLength != 0 && knownLength < length && IsPathSeparator(work[knownLength]) &&
+            SamePath(state.knownFolders[i], work, knownLength)) {
             slot = i;
             break;
         }
@@ -335,22 +362,88 @@ void RememberFolder(const char* work, uint32_t length) {
     memcpy(state.knownFolders[slot], work, length);
     state.knownFolders[slot][length] = 0;
     state.knownFolderLengths[slot] = length;
+    state.knownFolderMade[slot] = madeFrom;
+}
+
+// The names a run made, or chose for a file, in folders it made: three bits
+// of madeNames per path, from its bytes with ASCII letters in one case (a
+// system that ignores case takes "A.TXT" and "a.txt" for one file) and
+// either separator as a backslash. A path
+// whose bits are not all set is none of them; one whose bits are set may
+// be, and is looked up.
+enum : uint32_t { kMadeNameBits = kMadeNameBytes * 8, kMadeNameProbes = 3 };
+
+void MadeNameBits(const char* path, uint32_t length, uint32_t* bits) {
+    uint32_t hash = 2166136261u;
+    for (uint32_t i = 0; i < length; i++) {
+        char c = path[i];
+        if (c >= 'A' && c <= 'Z') c = (char)(c + 32);
+        if (c == '/') c = '\\';
+        hash = (hash ^ (uint8_t)c) * 16777619u;
+    }
+    uint32_t step = ((hash >> 16 | hash << 16) * 0x9E3779B1u) | 1;
+    for (uint32_t k = 0; k < kMadeNameProbes; k++) bits[k] = (hash + k * step) % kMadeNameBits;
+}
+
+void NoteMadeName(const char* path, uint32_t length) {
+    uint32_t bits[kMadeNameProbes];
+    MadeNameBits(path, length, bits);
+    for (uint32_t bit : bits) state.madeNames[bit >> 3] |= (uint8_t)(1u << (bit & 7));
+}
+
+// A name that stands for one file by its bytes alone, but for the case of
+// ASCII letters: printable ASCII, no '~' (the short alias of another name
+// has one), no wildcard, no dot or blank at its end (which some systems
+// drop). Other names are always looked up.
+int IsPlainName(const char* name) {
+    const char* p = name;
+    for (; *p != 0; p++) {
+        unsigned char c = (unsigned char)*p;
+        if (c < 0x20 || c > 0x7E || c == '~' || c == '*' || c == '?' || c == ':' || c == '"' || c == '<' ||
+            c == '>' || c == '|')
+            return 0;
+    }
+    return p != name && p[-1] != '.' && p[-1] != ' ';
 }
 
 }  // namespace
 
+// A path the run is about to give a file. 1 when nothing can have it yet:
+// it lies in a folder this run made, and this run has made or chosen no
+// path that may be the same one; no look-up is needed there.
+int ClaimOutputPath(const char* path) {
+    if (!state.extracting) return 0;
+    uint32_t length = TextLength(path);
+    uint32_t bits[kMadeNameProbes];
+    MadeNameBits(path, length, bits);
+    int known = 1;
+    for (uint32_t bit : bits) {
+        if (!(state.madeNames[bit >> 3] & (1u << (bit & 7)))) known = 0;
+        state.madeNames[bit >> 3] |= (uint8_t)(1u << (bit & 7));
+    }
+    const char* name = LastComponent(path);
+    if (known || name == path || !IsPlainName(name)) return 0;
+    return MadeFolderHolding(path, (uint32_t)(name - 1 - path)) != 0;
+}
+
 void ForgetKnownFolders() {
-    for (uint32_t slot = 0; slot < kKnownFolderSlots; slot++) state.knownFolderLengths[slot] = 0;
+    for (uint32_t slot = 0; slot < kKnownFolderSlots; slot++) {
+        state.knownFolderLengths[slot] = 0;
+        state.knownFolderMade[slot] = 0;
+    }
     state.knownFolderNext = 0;
+    memset(state.madeNames, 0, sizeof state.madeNames);
 }
 
 void CreateFolders() {
     char work[kWorkPathCapacity];
     MakeWorkingPath(work);
     CheckDrive(work);
+    char* end = LastComponent(work);
+    // The entry's own folder known: so are all the folders above it.
+    if (end > work && IsKnownFolder(work, (uint32_t)(end - 1 - work))) return;
     uint32_t destinationLength = DestinationLength();
     char* position = CreationStart(work);
-    char* end = LastComponent(work);
     while (position < end) {
         char* separator = position;
         while (*separator != 0 && !IsPathSeparator(*separator)) separator = sfxPlatform.nextChar(separator);
@@ -372,7 +465,8 @@ void CreateFolders() {
                               MessageText(MSG_CANNOT_CREATE_FOLDER), work);
                 FatalError(state.messageBuffer);
             }
-            if (!exists || (attributes & kAttributeFolder)) RememberFolder(work, length);
+            if (!exists && !bareDrive) NoteMadeName(work, length);
+            if (!exists || (attributes & kAttributeFolder)) RememberFolder(work, length, !exists && !bareDrive);
         }
         *separator = '\\';
         position = separator + 1;

@@ -53,25 +53,28 @@ bool NativePath(const char* path, char* out) {
     uint32_t used = 0;
     const char* p = path;
     for (;;) {
-        uint32_t length = 0;
-        while (p[length] != 0 && p[length] != '\\' && p[length] != '/') length++;
-        if (IsUtf8((const unsigned char*)p, length)) {
-            if (used + length >= kNativePathCapacity) return false;
-            memcpy(out + used, p, length);
-            used += length;
-        } else {
-            char component[kNativePathCapacity];
-            if (length >= sizeof component) return false;
-            memcpy(component, p, length);
-            component[length] = 0;
-            uint32_t converted = AnsiToUtf8(component, out + used, kNativePathCapacity - used);
-            if (used + converted >= kNativePathCapacity) return false;
-            used += converted;
+        // The component as it is, then converted when it is not UTF-8.
+        const char* component = p;
+        uint32_t start = used;
+        unsigned char high = 0;  // any byte above ASCII in the component
+        for (; *p != 0 && *p != '\\' && *p != '/'; p++) {
+            if (used + 1 >= kNativePathCapacity) return false;
+            high |= (unsigned char)*p;
+            out[used++] = *p;
         }
-        if (p[length] == 0) break;
+        uint32_t length = (uint32_t)(p - component);
+        if (high >= 0x80 && !IsUtf8((const unsigned char*)component, length)) {
+            char copy[kNativePathCapacity];
+            memcpy(copy, component, length);
+            copy[length] = 0;
+            uint32_t converted = AnsiToUtf8(copy, out + start, kNativePathCapacity - start);
+            if (start + converted >= kNativePathCapacity) return false;
+            used = start + converted;
+        }
+        if (*p == 0) break;
         if (used + 1 >= kNativePathCapacity) return false;
         out[used++] = '/';
-        p += length + 1;
+        p++;
     }
     out[used] = 0;
     return true;
