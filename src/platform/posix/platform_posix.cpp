@@ -50,23 +50,35 @@ bool IsUtf8(const unsigned char* p, uint32_t length) {
 // well-formed UTF-8 is taken as Windows-1252 and converted. False when the
 // result does not fit.
 bool NativePath(const char* path, char* out) {
+    // A path in ASCII, the usual case, in one pass.
+    unsigned char high = 0;
+    uint32_t length = 0;
+    for (; path[length] != 0; length++) {
+        if (length + 1 >= kNativePathCapacity) return false;
+        char c = path[length];
+        high |= (unsigned char)c;
+        out[length] = c == '\\' ? '/' : c;
+    }
+    out[length] = 0;
+    if (high < 0x80) return true;
+
     uint32_t used = 0;
     const char* p = path;
     for (;;) {
         // The component as it is, then converted when it is not UTF-8.
         const char* component = p;
         uint32_t start = used;
-        unsigned char high = 0;  // any byte above ASCII in the component
+        unsigned char componentHigh = 0;
         for (; *p != 0 && *p != '\\' && *p != '/'; p++) {
             if (used + 1 >= kNativePathCapacity) return false;
-            high |= (unsigned char)*p;
+            componentHigh |= (unsigned char)*p;
             out[used++] = *p;
         }
-        uint32_t length = (uint32_t)(p - component);
-        if (high >= 0x80 && !IsUtf8((const unsigned char*)component, length)) {
+        uint32_t componentLength = (uint32_t)(p - component);
+        if (componentHigh >= 0x80 && !IsUtf8((const unsigned char*)component, componentLength)) {
             char copy[kNativePathCapacity];
-            memcpy(copy, component, length);
-            copy[length] = 0;
+            memcpy(copy, component, componentLength);
+            copy[componentLength] = 0;
             uint32_t converted = AnsiToUtf8(copy, out + start, kNativePathCapacity - start);
             if (start + converted >= kNativePathCapacity) return false;
             used = start + converted;
@@ -491,7 +503,9 @@ int PosixMessageBox(void*, const char* text, const char* caption, uint32_t style
     uint32_t defaultIndex = (style & kBoxDefaultButton2) && count > 1 ? 1 : 0;
 
     // The system's texts are Windows-1252; names in them may be the
-    // system's own UTF-8: the terminal writer takes each as it is.
+    // system's own UTF-8: the terminal writer takes each as it is. What
+    // standard output holds comes first.
+    fflush(stdout);
     fprintf(stderr, "\n[");
     PutTerminalText(stderr, caption);
     fprintf(stderr, "]\n");

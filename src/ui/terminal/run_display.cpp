@@ -159,10 +159,12 @@ void MeterSetPosition(uint32_t position) {
 
 void MeterRepaint() { DrawMeter(0); }
 
+// A terminal gets each line at once (standard output is line-buffered
+// there); a file or a pipe gets them in blocks, flushed before anything is
+// said on standard error and at the end.
 void StatusLineShow(const char* text) {
     PutTerminalText(stdout, text);
     fputc('\n', stdout);
-    fflush(stdout);
 }
 
 // A terminal has no mouse cursor to change.
