@@ -20,19 +20,30 @@
 // ---------------------------------------------------------------------------
 // Path routines.
 
+namespace {
+
+// The character after the one at p: an ASCII byte is a whole character in
+// every code page (the lead bytes of double-byte characters lie above
+// 0x80), so only other bytes ask the system.
+inline char* NextChar(const char* p) {
+    return (unsigned char)*p - 1u < 0x7Fu ? (char*)p + 1 : sfxPlatform.nextChar(p);
+}
+
+}  // namespace
+
 int IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 int IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 
 char* LastChar(char* text) {
     char* last = 0;
-    for (char* p = text; *p != 0; p = sfxPlatform.nextChar(p)) last = p;
+    for (char* p = text; *p != 0; p = NextChar(p)) last = p;
     return last;
 }
 
 char* LastSeparator(char* text) {
     char* found = 0;
-    for (char* p = text; *p != 0; p = sfxPlatform.nextChar(p))
+    for (char* p = text; *p != 0; p = NextChar(p))
         if (IsPathSeparator(*p)) found = p;
     return found;
 }
@@ -180,7 +191,7 @@ void CheckEntryNameSafeFor(int windowsRules) {
 // name, would lead a name joined under a folder out of that folder.
 int NameLeavesFolder(const char* name, int windowsRules) {
     const char* component = name;
-    for (const char* p = name;; p = sfxPlatform.nextChar(p)) {
+    for (const char* p = name;; p = NextChar(p)) {
         if (windowsRules && *p == ':') return 1;
         if (*p != 0 && !IsPathSeparator(*p)) continue;
         uint32_t length = (uint32_t)(p - component);
@@ -217,7 +228,7 @@ void BuildOutputPath() {
         for (uint32_t i = tailLength + 1; i-- > 0;) state.entryName[workLength + i] = tail[i];
         for (uint32_t i = 0; i < workLength; i++) state.entryName[i] = work[i];
     }
-    for (char* p = state.entryName; *p != 0; p = sfxPlatform.nextChar(p))
+    for (char* p = state.entryName; *p != 0; p = NextChar(p))
         if (*p == '/') *p = '\\';
 }
 
@@ -269,9 +280,9 @@ char* CreationStart(char* work) {
     char* p = work;
     if (IsPathSeparator(p[0]) && IsPathSeparator(p[1])) {
         p += 2;
-        while (*p != 0 && !IsPathSeparator(*p)) p = sfxPlatform.nextChar(p);
+        while (*p != 0 && !IsPathSeparator(*p)) p = NextChar(p);
         if (*p != 0) p++;
-        while (*p != 0 && !IsPathSeparator(*p)) p = sfxPlatform.nextChar(p);
+        while (*p != 0 && !IsPathSeparator(*p)) p = NextChar(p);
     }
     if (IsPathSeparator(*p)) p++;
     return p;
@@ -282,8 +293,8 @@ char* CreationStart(char* work) {
 // destination.
 uint32_t DestinationLength() {
     uint32_t length = 0;
-    for (const char* p = state.destFolder; *p != 0; p = sfxPlatform.nextChar(p))
-        if (!IsPathSeparator(*p)) length = (uint32_t)(p - state.destFolder) + (uint32_t)(sfxPlatform.nextChar(p) - p);
+    for (const char* p = state.destFolder; *p != 0; p = NextChar(p))
+        if (!IsPathSeparator(*p)) length = (uint32_t)(p - state.destFolder) + (uint32_t)(NextChar(p) - p);
     return length;
 }
 
@@ -446,7 +457,7 @@ void CreateFolders() {
     char* position = CreationStart(work);
     while (position < end) {
         char* separator = position;
-        while (*separator != 0 && !IsPathSeparator(*separator)) separator = sfxPlatform.nextChar(separator);
+        while (*separator != 0 && !IsPathSeparator(*separator)) separator = NextChar(separator);
         if (*separator == 0) break;
         // An empty component (two separators in a row, as a name with a
         // leading separator gives under the destination) names no folder:
