@@ -25,7 +25,7 @@ namespace {
 // The character after the one at p: an ASCII byte is a whole character in
 // every code page (the lead bytes of double-byte characters lie above
 // 0x80), so only other bytes ask the system.
-inline char* NextChar(const char* p) {
+inline __attribute__((always_inline)) char* NextChar(const char* p) {
     return (unsigned char)*p - 1u < 0x7Fu ? (char*)p + 1 : sfxPlatform.nextChar(p);
 }
 
