@@ -202,7 +202,37 @@ int NameLeavesFolder(const char* name, int windowsRules) {
     }
 }
 
-void CheckEntryNameSafe() { CheckEntryNameSafeFor(kSystemWindowsNames); }
+namespace {
+
+// Names that stand for one file or folder by their bytes alone, but for
+// the case of ASCII letters: each component printable ASCII, no '~' (the
+// short alias of another name has one), no wildcard, no dot or blank at
+// its end (which some systems drop). Paths with other names are always
+// looked up. A folder entry's name ends with a separator.
+int IsPlainPath(const char* path) {
+    const char* component = path;
+    for (const char* p = path;; p++) {
+        unsigned char c = (unsigned char)*p;
+        if (c == 0 && p == component && p != path) return 1;  // after the final separator
+        if (c == 0 || c == '\\' || c == '/') {
+            if (p == component || p[-1] == '.' || p[-1] == ' ') return 0;
+            if (c == 0) return 1;
+            component = p + 1;
+        } else if (c < 0x20 || c > 0x7E || c == '~' || c == '*' || c == '?' || c == ':' || c == '"' || c == '<' ||
+                   c == '>' || c == '|') {
+            return 0;
+        }
+    }
+}
+
+}  // namespace
+
+// A name that is not plain may stand for the same file as another name of
+// the run: from then on, the run looks up every output path.
+void CheckEntryNameSafe() {
+    CheckEntryNameSafeFor(kSystemWindowsNames);
+    if (!IsPlainPath(state.entryName)) state.plainNamesOnly = 0;
+}
 
 // ---------------------------------------------------------------------------
 // The output path of a file entry.
@@ -402,26 +432,13 @@ void NoteMadeName(const char* path, uint32_t length) {
     for (uint32_t bit : bits) state.madeNames[bit >> 3] |= (uint8_t)(1u << (bit & 7));
 }
 
-// A name that stands for one file by its bytes alone, but for the case of
-// ASCII letters: printable ASCII, no '~' (the short alias of another name
-// has one), no wildcard, no dot or blank at its end (which some systems
-// drop). Other names are always looked up.
-int IsPlainName(const char* name) {
-    const char* p = name;
-    for (; *p != 0; p++) {
-        unsigned char c = (unsigned char)*p;
-        if (c < 0x20 || c > 0x7E || c == '~' || c == '*' || c == '?' || c == ':' || c == '"' || c == '<' ||
-            c == '>' || c == '|')
-            return 0;
-    }
-    return p != name && p[-1] != '.' && p[-1] != ' ';
-}
-
 }  // namespace
 
 // A path the run is about to give a file. 1 when nothing can have it yet:
-// it lies in a folder this run made, and this run has made or chosen no
-// path that may be the same one; no look-up is needed there.
+// it lies in a folder this run made, every entry name of the run so far is
+// plain, and this run has made or chosen no path that may be the same one
+// (plain names are the same only when they differ in the case of ASCII
+// letters alone); no look-up is needed there.
 int ClaimOutputPath(const char* path) {
     if (!state.extracting) return 0;
     uint32_t length = TextLength(path);
@@ -432,9 +449,9 @@ int ClaimOutputPath(const char* path) {
         if (!(state.madeNames[bit >> 3] & (1u << (bit & 7)))) known = 0;
         state.madeNames[bit >> 3] |= (uint8_t)(1u << (bit & 7));
     }
-    const char* name = LastComponent(path);
-    if (known || name == path || !IsPlainName(name)) return 0;
-    return MadeFolderHolding(path, (uint32_t)(name - 1 - path)) != 0;
+    if (known || !state.plainNamesOnly) return 0;
+    uint32_t made = MadeFolderHolding(path, length);
+    return made != 0 && made < length;
 }
 
 void ForgetKnownFolders() {
@@ -444,6 +461,7 @@ void ForgetKnownFolders() {
     }
     state.knownFolderNext = 0;
     memset(state.madeNames, 0, sizeof state.madeNames);
+    state.plainNamesOnly = 1;
 }
 
 void CreateFolders() {

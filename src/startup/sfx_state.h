@@ -179,6 +179,7 @@ struct SfxState {
     uint32_t knownFolderNext;                                  // the slot taken next
     uint32_t knownFolderMade[kKnownFolderSlots];  // length of the slot's first folder this run made; 0: none
     uint8_t madeNames[kMadeNameBytes];            // hashed paths this run made or chose in its folders
+    uint8_t plainNamesOnly;                       // every entry name of the run so far is plain (output/)
 
     // Failure reporting (failure/)
     RunContext runContext;        // active recovery point: start-up's, or the run's
