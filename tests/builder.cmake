@@ -19,7 +19,7 @@ if(KVSFX_FUZZ)
   set(make_dir ${CMAKE_SOURCE_DIR}/tools/make)
   add_executable(fuzz_sfx_reader ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/fuzz_sfx_reader.cpp
     ${make_dir}/sfx_reader.cpp ${make_dir}/names.cpp ${make_dir}/zip_crypto.cpp
-    ${make_dir}/deflate_engine.cpp ${make_dir}/host_files.cpp)
+    ${make_dir}/deflate_engine.cpp ${make_dir}/host_files.cpp ${make_dir}/host_files_posix.cpp)
   target_include_directories(fuzz_sfx_reader PRIVATE ${SRC} ${make_dir})
   target_compile_options(fuzz_sfx_reader PRIVATE -fsanitize=fuzzer)
   target_link_options(fuzz_sfx_reader PRIVATE -fsanitize=fuzzer)

@@ -16,7 +16,7 @@ if(KVSFX_FUZZ)
 
   # The builder's sources but its entry point, with coverage.
   file(GLOB KVSFX_FUZZ_MAKE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/make/*.cpp)
-  list(FILTER KVSFX_FUZZ_MAKE_SOURCES EXCLUDE REGEX "/(main|host_entry)\\.cpp$")
+  list(FILTER KVSFX_FUZZ_MAKE_SOURCES EXCLUDE REGEX "/(main|host_entry_[a-z0-9]+|[a-z_]+_win32)\\.cpp$")
   add_executable(fuzz_zip_reader ${CMAKE_CURRENT_LIST_DIR}/fuzz/fuzz_zip_reader.cpp ${KVSFX_FUZZ_MAKE_SOURCES})
   target_include_directories(fuzz_zip_reader PRIVATE ${SRC} ${CMAKE_SOURCE_DIR}/tools/make)
   target_link_libraries(fuzz_zip_reader PRIVATE ZLIB::ZLIB deflate)

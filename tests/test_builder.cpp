@@ -188,6 +188,15 @@ TEST_F(BuilderTest, FolderBecomesAnArchiveTheStubCanWalk) {
     EXPECT_EQ(stored.entries[0].name, "sizes/s0");
     EXPECT_EQ(stored.entries[6].name, "a b.txt");
     for (const WalkedEntry& entry : stored.entries) EXPECT_EQ(entry.method, 0) << entry.name;
+
+    // However an input's path is spelt, it is stored under the name of the
+    // folder it leads to.
+    for (const char* spelling : {"dir/sizes/", "dir/sizes//", "./dir/sizes/.", "dir/nested/../sizes"}) {
+        const StubWalk spelt = WalkSingle(Build(std::string("--stub stub ") + spelling, "out/spelt.exe"));
+        ASSERT_EQ(spelt.entries.size(), 6u) << spelling;
+        EXPECT_EQ(spelt.entries[0].name, "sizes/s0") << spelling;
+        EXPECT_EQ(spelt.entries[5].name, "sizes/s5000") << spelling;
+    }
 }
 
 TEST_F(BuilderTest, OptionsFillTheBlockAndTheHeader) {

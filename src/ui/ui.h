@@ -1,7 +1,7 @@
-// User interface: the portable part (progress values, status text, write
-// check, temporary folder, help and archiver launch) and the front-end
-// procedures that ui/win32/ (dialogs) and ui/terminal/ (Linux terminal)
-// each implement.
+// User interface: the portable part (the main dialog's rules and its Unzip
+// command, progress values, status text, write check, temporary folder,
+// help and archiver launch) and the front-end procedures, the widgets, that
+// ui/win32/ (dialogs) and ui/terminal/ (Linux terminal) each implement.
 #ifndef KVSFX_UI_H
 #define KVSFX_UI_H
 
@@ -63,6 +63,13 @@ void ResolveDefaultFolder();
 // Zeroes the run's counters, runs ExtractArchive, and remembers a run that
 // did not finish for the exit code. Returns ExtractArchive's value.
 int RunExtraction();
+// The dialog's title (steps 6 and 7 of its initialisation).
+void FormatDialogTitle(char* title, uint32_t capacity);
+// The Unzip command, steps 1 to 14. Returns what the dialog procedure
+// returns for it: 0 once the dialog is ready for another Unzip.
+int UnzipCommand();
+// Timer 69's tick, while no message box of the run is up.
+void ProgressTimerTick();
 int LaunchArchiver();
 uint32_t RunCommand(const char* commandLine);
 void ShowHelp();
@@ -75,7 +82,17 @@ void RunMainDialog();       // step 20 of the main sequence
 int PollCancel();           // 1 when the user asked to abort
 void MeterSetPosition(uint32_t position);  // MTM_SETPOS on the meter
 void MeterRepaint();        // invalidate the meter without erasing, update the dialog
-void StatusLineShow(const char* text);     // per-entry text while the meter is hidden
+void StatusLineShow(const char* text);     // status line: an entry's text during a run, the outcome after it
+// The widgets the Unzip command uses (ui/main_dialog.cpp), all on mainDialog.
+void UnzipPressed();   // steps 1, 2: Close the default button, Unzip disabled; overwriteAll and destFolder read
+void EnableUnzip();    // step 14, or a run that did not start
+void CloseMainDialog();                    // the dialog ends (result 1)
+void StatusLineBehindBox(const char* text);  // the status line's text, which a message box shows too
+int BeginRunDisplay();      // the meter at 0 of 100 before a run; 0 when there is no meter
+uintptr_t StartProgressTimer();  // timer 69; its id, 0 when it cannot be started
+void KillProgressTimer();
+void ShowMeter();           // the meter in place of the status line; sets meterShown
+void EndRunDisplay();       // the meter full, then the status line back in its place
 void UseCursor(void* cursor);              // the run's hourglass, then the arrow again
 // Runs the password dialog from the inflated template; its result.
 intptr_t PasswordDialog(void* parent, const uint8_t* templateBlock);

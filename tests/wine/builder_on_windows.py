@@ -21,6 +21,7 @@ import signal
 import subprocess
 import sys
 import time
+import zipfile
 
 from session import Session, Unavailable, TestFailure, expect, expect_same_tree
 
@@ -122,6 +123,13 @@ def scenario_wine(session):
     program = session.start(os.path.join(out, 'paquet.exe'), '-auto', session.wine_path(target))
     expect(session.finish(program, 90) == 0, 'the self-extractor ended with %s' % program.returncode)
     expect_same_tree(os.path.join(target, 'paquet'), os.path.join(tree, 'paquet'), 'the input')
+
+    # An input named with accents is stored under that name, in Windows-1252.
+    run_make(session, MAKE, ['-o', '..\\out\\accents.exe', '--stub', session.wine_path(STUB), 'paquet\\été'], tree)
+    with zipfile.ZipFile(os.path.join(out, 'accents.exe')) as archive:
+        names = [entry.orig_filename.encode('cp437').decode('cp1252') for entry in archive.infolist()]
+    expect(names == ['été/à noter.txt'], 'the accented input is stored as %r' % names)
+    os.remove(os.path.join(out, 'accents.exe'))
 
     # An output inside an input folder is refused before anything is
     # written: the earlier file stays as it was.

@@ -1,7 +1,9 @@
 // The builder's use of the host system's files: reading inputs, writing the
 // output under a temporary name that only becomes the real name once the file
 // is complete, walking folders, random bytes, the terminal. Everything that
-// differs between Linux (POSIX) and Windows (Win32) lives here.
+// differs between Linux (POSIX) and Windows (Win32) lives behind these
+// declarations: in host_files_posix.cpp or host_files_win32.cpp, the one of
+// the two that CMake builds; host_files.cpp holds what they share.
 //
 // Paths and names are UTF-8 on both systems. The Windows build reads its
 // command line in UTF-16 and opens files through the wide calls, so names
@@ -27,6 +29,11 @@ struct FileId {
     bool operator==(const FileId& other) const { return volume == other.volume && index == other.index; }
 };
 
+// An open file as the system knows it: a descriptor on Linux, a handle on
+// Windows; kNoHandle when there is none (neither system ever gives -1 for an
+// open file).
+const intptr_t kNoHandle = -1;
+
 // A file read from start to end (an input file or the stub).
 class InputFile {
 public:
@@ -42,11 +49,7 @@ public:
 
 private:
     std::string path_;
-#ifdef _WIN32
-    void* handle_ = nullptr;
-#else
-    int fd_ = -1;
-#endif
+    intptr_t handle_ = kNoHandle;
     uint64_t size_ = 0;
 };
 
@@ -99,15 +102,15 @@ public:
     const std::string& finalPath() const { return finalPath_; }
 
 private:
+    static const size_t kBufferSize = 1 << 20;
+
     void flush();
+    // Writes count bytes at the file's position, or refuses (one per system).
+    void writeThrough(const uint8_t* data, size_t count);
 
     std::string finalPath_;
     std::string tempPath_;
-#ifdef _WIN32
-    void* handle_ = nullptr;  // after flush(), its file pointer is at position_
-#else
-    int fd_ = -1;
-#endif
+    intptr_t handle_ = kNoHandle;  // after flush(), its file position is position_
     uint64_t position_ = 0;
     std::vector<uint8_t> buffer_;
     FileId identity_;
@@ -124,11 +127,6 @@ bool ErrorIsTerminal();
 // console in UTF-16, so that names keep their accents).
 void ShowMessage(const std::string& text);
 
-#ifdef _WIN32
-// UTF-16, Windows' own form (command line, file names), to UTF-8.
-std::string Utf8FromWide(const wchar_t* text);
-#endif
-
 // The folder that holds the running builder (where the default stub lies).
 std::string OwnFolder();
 
@@ -141,9 +139,9 @@ extern const char kStubOptionHelp[];
 // True where file names ignore case (Windows), false where they do not.
 extern const bool kNamesIgnoreCase;
 
-// True for a component of a full path that names a drive ("C:"), which only
-// Windows has.
-bool IsDriveComponent(const std::string& part);
+// True where paths are Windows': the backslash separates as '/' does and is
+// put between a folder and a name, and a path may start with a drive ("C:").
+extern const bool kWindowsPaths;
 
 // The builder's work, given its command line in UTF-8 (main.cpp). The
 // system's entry point, here in the host layer, converts the command line and
@@ -165,14 +163,14 @@ std::string AbsolutePath(const std::string& path);
 
 // What a path names, symbolic links (and Windows junctions) followed.
 struct PathInfo {
-    enum class Kind { Missing, BrokenLink, File, Folder, Special };
+    enum class Kind { Missing, BrokenLink, File, Folder, Other };  // Other: a device, a pipe, a socket
     Kind kind = Kind::Missing;
     std::string reason;  // why it cannot be reached (Missing)
     uint64_t size = 0;
     int64_t modified = 0;  // seconds since 1970 (UTC)
     FileId identity;
 };
-PathInfo InspectPath(const std::string& path);
+PathInfo LookUpPath(const std::string& path);
 
 bool IsRegularFile(const std::string& path);
 bool IsFolder(const std::string& path);
@@ -205,6 +203,16 @@ std::vector<std::string> FolderNames(const std::string& path);
 
 // Creates a folder if it does not exist yet.
 void EnsureFolder(const std::string& path);
+
+// Where the last component of a path starts: after its last separator, or
+// after a drive ("C:name").
+size_t NameStart(const std::string& path);
+
+// DOS date and time words of a calendar date and time (month and day from
+// 1, seconds in two-second steps); years before 1980 give 1 January 1980 at
+// midnight, years after 2107 the last value of 2107.
+void ClampedDosDateTime(int year, int month, int day, int hour, int minute, int second, uint16_t* date,
+                        uint16_t* time);
 
 // Local time of a modification time, as DOS date and time words (1980 to
 // 2107; earlier times become 1 January 1980, later ones the last 2107 value).

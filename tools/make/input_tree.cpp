@@ -1,6 +1,7 @@
 #include "input_tree.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "build_error.h"
 #include "names.h"
@@ -34,7 +35,7 @@ void AddItem(Walk& walk, const std::string& shownName, const std::string& path, 
 }
 
 void WalkPath(Walk& walk, const std::string& shownName, const std::string& path) {
-    const PathInfo info = InspectPath(path);
+    const PathInfo info = LookUpPath(path);
     if (info.kind == PathInfo::Kind::BrokenLink)
         Refuse(Quoted(path) + " is a symbolic link to nothing; remove it or make it point to a file");
     if (info.kind == PathInfo::Kind::Missing) Refuse("cannot read " + Quoted(path) + ": " + info.reason);
@@ -62,31 +63,20 @@ void WalkPath(Walk& walk, const std::string& shownName, const std::string& path)
 }  // namespace
 
 std::string InputBaseName(const std::string& input) {
-    const std::string absolute = AbsolutePath(input);
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= absolute.size()) {
-        size_t end = start;
-        while (end < absolute.size() && !IsPathSeparator(absolute[end])) end++;
-        const std::string part = absolute.substr(start, end - start);
-        if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
-        }
-        start = end + 1;
-    }
-    bool root = parts.empty();
-    // On Windows the first part of a full path is its drive ("C:").
-    root = root || (parts.size() == 1 && IsDriveComponent(parts[0]));
-    if (root) Refuse("the root folder cannot be an input; name the folders inside it");
-    return parts.back();
+    // Paths are UTF-8 on both systems; u8path and u8string keep them so.
+    const std::filesystem::path clean = std::filesystem::u8path(AbsolutePath(input)).lexically_normal();
+    // A folder's path may keep a separator at its end: its name comes before.
+    std::filesystem::path name = clean.filename();
+    if (name.empty()) name = clean.parent_path().filename();
+    // Only a root ("/", or "C:\\" on Windows) leaves no name at all.
+    if (name.empty()) Refuse("the root folder cannot be an input; name the folders inside it");
+    return name.u8string();
 }
 
 std::vector<TreeItem> CollectTree(const std::vector<std::string>& inputs, const std::vector<FileId>& skip) {
     Walk walk{skip, {}, {}};
     for (const std::string& input : inputs) {
-        const PathInfo info = InspectPath(input);
+        const PathInfo info = LookUpPath(input);
         if (info.kind == PathInfo::Kind::Missing || info.kind == PathInfo::Kind::BrokenLink)
             Refuse("cannot find the input " + Quoted(input) + ": " + info.reason);
         WalkPath(walk, InputBaseName(input), input);

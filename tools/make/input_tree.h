@@ -1,7 +1,7 @@
 // Files and folders given as inputs: each input is stored under its own name
 // (the last component of its path), folders with everything inside them,
 // names relative to the input's parent folder. Empty folders get folder
-// entries. Symbolic links are followed; special files are refused.
+// entries. Symbolic links are followed; devices, pipes and sockets are refused.
 #ifndef KVSFX_MAKE_INPUT_TREE_H
 #define KVSFX_MAKE_INPUT_TREE_H
 

@@ -82,7 +82,7 @@ uint32_t ConfigurationFlags(const Options& options) {
 class ReadFiles {
 public:
     void add(const std::string& path, const std::string& what) {
-        const PathInfo info = InspectPath(path);
+        const PathInfo info = LookUpPath(path);
         if (info.kind == PathInfo::Kind::File || info.kind == PathInfo::Kind::Folder)
             files_.push_back({path, what, info.identity, info.kind == PathInfo::Kind::Folder});
     }
@@ -371,23 +371,23 @@ int Build(const Options& options) {
 }  // namespace
 
 // --list, --test, --extract: a refusal is exit status 2, as for the program.
-int Inspect(const Options& options) {
+int RunReaderCommand(const Options& options) {
     try {
         const bool withPassword = options.passwordGiven || !options.passwordFile.empty();
         const std::string password = withPassword ? ReadPassword(options) : std::string();
-        if (options.inspect == InspectMode::List) return ListSelfExtractor(options.inspected);
-        if (options.inspect == InspectMode::Test) return TestSelfExtractor(options.inspected, password);
-        return ExtractSelfExtractor(options.inspected, options.inputs[0], password, options.overwrite);
+        if (options.readerCommand == ReaderCommand::List) return ListSelfExtractor(options.readFile);
+        if (options.readerCommand == ReaderCommand::Test) return TestSelfExtractor(options.readFile, password);
+        return ExtractSelfExtractor(options.readFile, options.inputs[0], password, options.overwrite);
     } catch (const BuildError& error) {
         fflush(stdout);
         ShowMessage(error.what());
-        return kInspectDamaged;
+        return kReaderDamaged;
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& error) {
         fflush(stdout);
         ShowMessage(std::string("internal error: ") + error.what());
-        return kInspectInternal;
+        return kReaderInternal;
     }
 }
 
@@ -401,7 +401,7 @@ int RunBuilder(std::vector<std::string> words) {
             fputs(HelpText(), stdout);
             return kExitMade;
         }
-        if (options.inspect != InspectMode::None) return Inspect(options);
+        if (options.readerCommand != ReaderCommand::None) return RunReaderCommand(options);
         return Build(options);
     } catch (const BuildError& error) {
         ShowMessage(error.what());

@@ -104,11 +104,11 @@ Options ParseOptions(int argc, char** argv) {
         else if (word == "--version") options.version = value();
         else if (word == "--copyright") options.copyright = value();
         else if (word == "--list" || word == "--test" || word == "--extract") {
-            if (options.inspect != InspectMode::None) UsageError("give one of --list, --test and --extract");
-            options.inspect = word == "--list" ? InspectMode::List
-                              : word == "--test" ? InspectMode::Test
-                                                 : InspectMode::Extract;
-            options.inspected = value();
+            if (options.readerCommand != ReaderCommand::None) UsageError("give one of --list, --test and --extract");
+            options.readerCommand = word == "--list"   ? ReaderCommand::List
+                                    : word == "--test" ? ReaderCommand::Test
+                                                       : ReaderCommand::Extract;
+            options.readFile = value();
         } else if (word == "--date") options.date = ParseEpoch(value(), "--date");
         else UsageError("unknown option " + Quoted(word) + " (kvsfx-make --help lists them)");
     }
@@ -116,10 +116,10 @@ Options ParseOptions(int argc, char** argv) {
     const char* sourceDate = getenv("SOURCE_DATE_EPOCH");
     if (options.date < 0 && sourceDate != nullptr && sourceDate[0] != 0)
         options.date = ParseEpoch(sourceDate, "SOURCE_DATE_EPOCH");
-    if (options.inspect != InspectMode::None) {
+    if (options.readerCommand != ReaderCommand::None) {
         if (!options.output.empty()) UsageError("--list, --test and --extract write no self-extracting file: drop -o");
-        const size_t wanted = options.inspect == InspectMode::Extract ? 1 : 0;
-        if (options.inspect == InspectMode::Extract && options.inputs.size() != 1)
+        const size_t wanted = options.readerCommand == ReaderCommand::Extract ? 1 : 0;
+        if (options.readerCommand == ReaderCommand::Extract && options.inputs.size() != 1)
             UsageError("--extract FILE DEST: name the folder to extract into");
         if (options.inputs.size() > wanted) UsageError("unexpected " + Quoted(options.inputs[wanted]));
         if (options.passwordGiven && !options.passwordFile.empty())

@@ -13,7 +13,7 @@ namespace kvmake {
 enum class PromptStyle { Ok, YesNo, OkCancel };
 
 // Reading a self-extracting file instead of making one.
-enum class InspectMode { None, List, Test, Extract };
+enum class ReaderCommand { None, List, Test, Extract };
 
 struct Options {
     bool help = false;
@@ -34,8 +34,8 @@ struct Options {
     uint64_t spanSize = 0;  // 0: one file
     bool exeVolumes = false;
     std::vector<std::string> inputs;  // with --extract: the destination folder
-    InspectMode inspect = InspectMode::None;
-    std::string inspected;  // the self-extracting file read by --list, --test or --extract
+    ReaderCommand readerCommand = ReaderCommand::None;
+    std::string readFile;  // the self-extracting file read by --list, --test or --extract
     // Every entry's time, seconds since 1970 UTC: --date, else the
     // SOURCE_DATE_EPOCH environment variable; -1: each file's own.
     int64_t date = -1;

@@ -169,7 +169,7 @@ int ReportProblems(const std::string& path, const std::vector<std::string>& prob
     // Problems quote names and texts from the file.
     for (const std::string& problem : problems)
         Print("%s: %s\n", path.c_str(), PrintableText(problem).c_str());
-    return problems.empty() ? kInspectGood : kInspectDamaged;
+    return problems.empty() ? kReaderGood : kReaderDamaged;
 }
 
 // ---------------------------------------------------------------------------
@@ -249,7 +249,7 @@ int TestSelfExtractor(const std::string& path, const std::string& password) {
         if (!problem.empty()) problems.push_back(problem);
     }
     const int status = ReportProblems(path, problems);
-    if (status == kInspectGood) Print("%s: %zu files checked, no problem found\n", path.c_str(), files);
+    if (status == kReaderGood) Print("%s: %zu files checked, no problem found\n", path.c_str(), files);
     else Print("%s: %zu problem%s found\n", path.c_str(), problems.size(), problems.size() == 1 ? "" : "s");
     return status;
 }
@@ -276,7 +276,7 @@ int ExtractSelfExtractor(const std::string& path, const std::string& destination
     if (!problems.empty()) {
         ReportProblems(path, problems);
         Print("%s: nothing extracted\n", path.c_str());
-        return kInspectDamaged;
+        return kReaderDamaged;
     }
 
     // The destination and the folders above it are created as needed, as
@@ -305,7 +305,7 @@ int ExtractSelfExtractor(const std::string& path, const std::string& destination
             Print("%s: %s\n%s: %zu files extracted before it; the run stops there\n", path.c_str(),
                   PrintableText(problem).c_str(),
                    path.c_str(), files);
-            return kInspectDamaged;
+            return kReaderDamaged;
         }
         out.commit(false);
         const time_t when = FromDosTime(entry.modDate, entry.modTime);
@@ -313,7 +313,7 @@ int ExtractSelfExtractor(const std::string& path, const std::string& destination
         files++;
     }
     Print("%s: %zu files extracted into %s\n", path.c_str(), files, destination.c_str());
-    return kInspectGood;
+    return kReaderGood;
 }
 
 }  // namespace kvmake

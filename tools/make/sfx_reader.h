@@ -21,10 +21,10 @@
 namespace kvmake {
 
 // Exit status of --list, --test and --extract.
-enum InspectStatus : int {
-    kInspectGood = 0,      // the file is sound (and, for --extract, every file is there)
-    kInspectInternal = 1,  // the reader itself failed (memory)
-    kInspectDamaged = 2,   // the file is damaged, or refused (names, password, destination)
+enum ReaderStatus : int {
+    kReaderGood = 0,      // the file is sound (and, for --extract, every file is there)
+    kReaderInternal = 1,  // the reader itself failed (memory)
+    kReaderDamaged = 2,   // the file is damaged, or refused (names, password, destination)
 };
 
 // One record of the walk: a file or folder entry as its local header has it.
@@ -84,7 +84,7 @@ std::string DecodeEntry(const SfxImage& image, const SfxEntry& entry, const std:
                         const DataSink& sink);
 
 // The commands: each prints its report, problems included, on standard
-// output and returns an InspectStatus; what stops a command before its
+// output and returns an ReaderStatus; what stops a command before its
 // report (a file that cannot be read, a destination that cannot be made, a
 // refused name or link) is thrown as a BuildError.
 int ListSelfExtractor(const std::string& path);

@@ -7,7 +7,6 @@
 // input the dialog closes, as Escape closes it.
 #include <stdio.h>
 
-#include "codec/codec.h"
 #include "output/output.h"
 #include "resources/messages.h"
 #include "startup/program_start.h"
@@ -40,14 +39,6 @@ const uint8_t* MainTemplate() { return (const uint8_t*)MessageText(MSG_MAIN_DIAL
 
 void Label(int id, char* label) { TemplateItemText(MainTemplate(), kMainTemplateCopySize, id, label, kLabelCapacity); }
 
-// A new status text is printed at once; the commands below it do not
-// repeat it until the dialog is drawn anew.
-void SetStatus(const char* text) {
-    CopyText(dialog.status, sizeof dialog.status, text);
-    if (text[0] != 0) StatusLineShow(text);
-    dialog.statusShown = 1;
-}
-
 int LowerAscii(int c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
 
 // Case-insensitive in ASCII, the rest byte for byte.
@@ -57,22 +48,12 @@ int SameWords(const char* a, const char* b) {
     return *a == 0 && *b == 0;
 }
 
-// Steps 6 and 7 of the initialisation: "title - program", or the custom
-// title (or message 8) when the configuration asks for it.
-void FormatTitle(char* title, uint32_t capacity) {
-    FormatText(title, capacity, "%s - %s", programTitle, LastComponent(state.archivePath));
-    if (sfxConfigBlock.flags & SFXF_TITLE_IN_DIALOG) {
-        const char* custom = state.customTitle && state.customTitle[0] ? state.customTitle : MessageText(MSG_INSTALL_TITLE);
-        CopyText(title, capacity, custom);
-    }
-}
-
 // The dialog's fixed part: title, explanation line, destination and the
 // overwrite setting.
 void ShowHeader() {
     dialog.statusShown = 0;
     char text[kTitleCapacity];
-    FormatTitle(text, sizeof text);
+    FormatDialogTitle(text, sizeof text);
     fputc('\n', stdout);
     PutTerminalText(stdout, text);
     fputs("\n\n", stdout);
@@ -141,48 +122,9 @@ void OnBrowse() {
     if (TextLength(line) < kPathCapacity) CopyText(state.destFolder, kPathCapacity, line);
 }
 
-// Unzip, steps 1 to 14 of the dialog's command.
-void OnUnzip() {
-    // 1. Close becomes the default, for good.
-    dialog.defaultCommand = kItemClose;
-    // 3. No destination: message 17; the dialog stays, in auto mode too.
-    if (state.destFolder[0] == 0) {
-        sfxPlatform.messageBox(state.mainDialog, MessageText(MSG_NO_FOLDER), programTitle, kBoxIconError | kBoxOk);
-        return;
-    }
-    SetStatus("");
-    // 5. A cancelled password prompt starts no run.
-    if (PromptForPassword(state.mainDialog) == 0) return;
-    // 6. The meter from the start for a large or a spanned archive.
-    BeginRunDisplay(MeterAtOnce());
-    // 7, 8.
-    int result = RunExtraction();
-    // 9, 10.
-    EndRunDisplay();
-    if (result != 0) {
-        // 11. The error or question that ended the run was shown already.
-        SetStatus(MessageText(MSG_ABORTED));
-        dialog.closed = 1;
-        return;
-    }
-    // 12, 13. The count is printed once: by the box, or in auto mode (no
-    // box) as the status line.
-    char done[kMessageBufferSize];
-    FormatText(done, sizeof done, MessageText(MSG_DONE_COUNT), state.filesExtracted);
-    // The creator's program follows at once, as in automatic mode.
-    if (state.autoMode || state.programPending) {
-        SetStatus(done);
-        dialog.closed = 1;
-        return;
-    }
-    CopyText(dialog.status, sizeof dialog.status, done);
-    dialog.statusShown = 1;
-    sfxPlatform.messageBox(state.mainDialog, done, programTitle, kBoxOk);
-}
-
 void OnCommand(int command) {
     switch (command) {
-    case kItemUnzip: OnUnzip(); break;
+    case kItemUnzip: UnzipCommand(); break;
     case kItemBrowse: OnBrowse(); break;
     case kItemOverwrite: state.overwriteAll = !state.overwriteAll; break;
     case kItemRunArchiver:
@@ -225,4 +167,35 @@ void RunMainDialog() {
         if (!dialog.closed && (command == kItemBrowse || command == kItemOverwrite || command == 0)) ShowHeader();
     }
     fflush(stdout);
+}
+
+// --- the widgets of the Unzip command (ui/main_dialog.cpp) -----------------
+
+// Close becomes what Enter chooses; the folder and the overwrite setting are
+// in the state already, as they were typed.
+void UnzipPressed() { dialog.defaultCommand = kItemClose; }
+
+// Nothing is disabled on the terminal.
+void EnableUnzip() {}
+
+void CloseMainDialog() { dialog.closed = 1; }
+
+// A new status text is printed at once (an entry's during a run, the outcome
+// after it); the commands below it do not repeat it until the dialog is
+// drawn anew. A terminal gets each line at once (standard output is
+// line-buffered there); a file or a pipe gets them in blocks, flushed
+// before anything is said on standard error and at the end.
+void StatusLineShow(const char* text) {
+    CopyText(dialog.status, sizeof dialog.status, text);
+    if (text[0] != 0) {
+        PutTerminalText(stdout, text);
+        fputc('\n', stdout);
+    }
+    dialog.statusShown = 1;
+}
+
+// The box prints the text; the status line holds it without printing it twice.
+void StatusLineBehindBox(const char* text) {
+    CopyText(dialog.status, sizeof dialog.status, text);
+    dialog.statusShown = 1;
 }

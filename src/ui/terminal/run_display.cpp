@@ -1,6 +1,6 @@
-// The terminal during an extraction run: the status line printed once per
-// entry, the meter drawn as a bar on one line of a terminal, the show-the-
-// meter timer, and Ctrl-C as the way to ask for the run to stop.
+// The terminal during an extraction run: the meter drawn as a bar on one
+// line of a terminal, the show-the-meter timer, and Ctrl-C as the way to ask
+// for the run to stop.
 #include <signal.h>
 #include <stdio.h>
 #include <sys/ioctl.h>
@@ -81,47 +81,46 @@ void DrawMeter(int force) {
     fflush(stdout);
 }
 
-void ShowMeter() {
-    state.meterShown = 1;
-    DrawMeter(1);
-}
-
-// Timer 69 of the dialog, checked at each poll: half a second after the
-// start, the meter appears if less than a third of the data is written.
+// Timer 69 of the dialog, checked at each poll: its tick comes half a
+// second after the start.
 void CheckProgressTimer() {
     if (state.progressTimer == 0 || NowMs() - meter.timerStartMs < kProgressTimerPeriod) return;
-    state.progressTimer = 0;
-    if (meter.exists && MeterDueAtTimer()) ShowMeter();
+    ProgressTimerTick();
 }
 
 }  // namespace
 
-void BeginRunDisplay(int showAtOnce) {
+// The meter exists where standard output is a terminal; Ctrl-C asks for
+// the run to stop, with or without it.
+int BeginRunDisplay() {
     meter.exists = OutputIsTerminal();
     meter.position = 0;
     meter.lastDrawMs = 0;
-    state.meterShown = 0;
-    state.progressTimer = 0;
-    if (meter.exists) {
-        if (showAtOnce) {
-            ShowMeter();
-        } else {
-            state.progressTimer = kProgressTimerId;
-            meter.timerStartMs = NowMs();
-        }
-    }
     interruptPending = 0;
     struct sigaction action = {};
     action.sa_handler = OnInterrupt;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, 0);
+    return meter.exists;
+}
+
+// The tick is looked for at each poll; it never fails to start.
+uintptr_t StartProgressTimer() {
+    meter.timerStartMs = NowMs();
+    return kProgressTimerId;
+}
+
+void KillProgressTimer() {}
+
+void ShowMeter() {
+    state.meterShown = 1;
+    DrawMeter(1);
 }
 
 void EndRunDisplay() {
     signal(SIGINT, SIG_DFL);
     interruptPending = 0;
-    state.progressTimer = 0;
     meter.position = 100;
     if (meter.exists && state.meterShown) {
         DrawMeter(1);
@@ -158,14 +157,6 @@ void MeterSetPosition(uint32_t position) {
 }
 
 void MeterRepaint() { DrawMeter(0); }
-
-// A terminal gets each line at once (standard output is line-buffered
-// there); a file or a pipe gets them in blocks, flushed before anything is
-// said on standard error and at the end.
-void StatusLineShow(const char* text) {
-    PutTerminalText(stdout, text);
-    fputc('\n', stdout);
-}
 
 // A terminal has no mouse cursor to change.
 void UseCursor(void*) {}

@@ -36,9 +36,4 @@ void TypedTextToAnsi(char* text);
 // Whether standard output is a terminal (where the meter is drawn).
 int OutputIsTerminal();
 
-// The run's display: set up before a run (showAtOnce: the meter from the
-// start), ended after it.
-void BeginRunDisplay(int showAtOnce);
-void EndRunDisplay();
-
 #endif

@@ -1,8 +1,8 @@
 // The Windows front-end's window procedures and the "Meter" control's own
 // messages. The MTM_ codes lie in the WM_USER range because they are sent to
 // the meter window itself, never to a dialog.
-#ifndef KVSFX_UI_WIN32_FRONT_END_H
-#define KVSFX_UI_WIN32_FRONT_END_H
+#ifndef KVSFX_UI_WINDOWS_FRONT_END_H
+#define KVSFX_UI_WINDOWS_FRONT_END_H
 
 #include <windows.h>
 

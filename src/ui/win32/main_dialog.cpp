@@ -9,7 +9,6 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include "codec/codec.h"
 #include "output/output.h"
 #include "resources/messages.h"
 #include "startup/program_start.h"
@@ -41,33 +40,7 @@ void InvalidateItem(HWND dialog, int id) {
     if (item) InvalidateRect(item, nullptr, FALSE);
 }
 
-void RepaintDialog(HWND dialog) {
-    InvalidateRect(dialog, nullptr, FALSE);
-    UpdateWindow(dialog);
-}
-
-void ShowMeterInsteadOfStatus(HWND dialog) {
-    ShowItem(dialog, kItemStatus, false);
-    ShowItem(dialog, kItemMeter, true);
-    state.meterShown = 1;
-}
-
-int Box(HWND owner, const char* text, uint32_t style) {
-    return sfxPlatform.messageBox(owner, text, programTitle, style);
-}
-
 // --- initialisation ------------------------------------------------------
-
-void SetDialogTitle(HWND dialog) {
-    char title[kTitleArea];
-    // 6. Always the whole file name, whatever its length.
-    FormatText(title, sizeof title, "%s - %s", programTitle, LastComponent(state.archivePath));
-    // 7. The creator's title, or "Installation" when it is empty.
-    if (sfxConfigBlock.flags & SFXF_TITLE_IN_DIALOG)
-        FormatText(title, sizeof title, "%s",
-                   state.customTitle && state.customTitle[0] ? state.customTitle : MessageText(MSG_INSTALL_TITLE));
-    SetWindowTextA(dialog, title);
-}
 
 INT_PTR OnInitDialog(HWND dialog) {
     CentreOnScreen(dialog, nullptr);                                                      // 1.
@@ -81,7 +54,9 @@ INT_PTR OnInitDialog(HWND dialog) {
     char notice[kMessageBufferSize];                                                      // the program to run
     FormatProgramNotice(notice, sizeof notice);
     SetDlgItemTextA(dialog, kItemProgramNotice, notice);
-    SetDialogTitle(dialog);                                                               // 6. 7.
+    char title[kTitleArea];                                                               // 6. 7.
+    FormatDialogTitle(title, sizeof title);
+    SetWindowTextA(dialog, title);
     SendDlgItemMessageA(dialog, kItemFolder, EM_LIMITTEXT, kFolderFieldLimit, 0);         // 8.
     ResolveDefaultFolder();                                                               // 9.
     SetDlgItemTextA(dialog, kItemFolder, state.destFolder);                               // 10.
@@ -94,107 +69,11 @@ INT_PTR OnInitDialog(HWND dialog) {
     return TRUE;
 }
 
-// --- Unzip ---------------------------------------------------------------
-
-// Step 1: Close becomes the default button and Unzip is disabled. A disabled
-// button cannot keep the keyboard focus; the dialog would be left with none,
-// and key presses (Escape, or any key that should ask whether to abort)
-// would reach no control. The focus follows the default button.
-void MakeCloseDefault(HWND dialog) {
-    SendMessageA(dialog, DM_SETDEFID, kItemClose, 0);
-    SendDlgItemMessageA(dialog, kItemUnzip, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
-    SendDlgItemMessageA(dialog, kItemClose, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
-    EnableWindow(Item(dialog, kItemUnzip), FALSE);
-    if (!GetFocus()) SendMessageA(dialog, WM_NEXTDLGCTL, (WPARAM)Item(dialog, kItemClose), TRUE);
-}
-
-// Step 6: the meter is shown at once for a large or spanned archive, or
-// when the timer cannot be started; otherwise timer 69 decides.
-void PrepareMeter(HWND dialog) {
-    state.meterShown = 0;
-    HWND meter = Item(dialog, kItemMeter);
-    if (!meter) return;
-    SendMessageA(meter, MTM_SETPOS, 0, 0);
-    SendMessageA(meter, MTM_SETRANGE, 100, 0);
-    state.progressTimer = 0;
-    if (MeterAtOnce() || !(state.progressTimer = SetTimer(dialog, kProgressTimerId, kProgressTimerPeriod, nullptr)))
-        ShowMeterInsteadOfStatus(dialog);
-}
-
-void StopProgressTimer(HWND dialog) {
-    if (state.progressTimer) KillTimer(dialog, kProgressTimerId);
-    state.progressTimer = 0;
-}
-
-// Step 10: full bar, then the status line comes back in place of the meter.
-void RestoreStatusLine(HWND dialog) {
-    SendDlgItemMessageA(dialog, kItemMeter, MTM_SETPOS, 100, 0);
-    RepaintDialog(dialog);
-    if (Item(dialog, kItemMeter) && state.meterShown) {
-        ShowItem(dialog, kItemMeter, false);
-        ShowItem(dialog, kItemStatus, true);
-    }
-    RepaintDialog(dialog);
-    SetDlgItemTextA(dialog, kItemStatus, "");
-}
-
-void ReportCount(HWND dialog) {
-    char text[kMessageBufferSize];
-    FormatText(text, sizeof text, MessageText(MSG_DONE_COUNT), state.filesExtracted);
-    SetDlgItemTextA(dialog, kItemStatus, text);
-    if (!state.autoMode) Box(dialog, text, MB_OK);
-}
-
-INT_PTR OnUnzip(HWND dialog) {
-    // The cancellation poll may dispatch a command while a run goes on; a
-    // second run must never start inside the first.
-    if (state.extracting) return TRUE;
-
-    MakeCloseDefault(dialog);                                                             // 1.
-    state.overwriteAll = SendDlgItemMessageA(dialog, kItemOverwrite, BM_GETCHECK, 0, 0) == BST_CHECKED;  // 2.
-    GetDlgItemTextA(dialog, kItemFolder, state.destFolder, kPathCapacity);
-    if (!state.destFolder[0]) {                                                           // 3.
-        Box(dialog, MessageText(MSG_NO_FOLDER), MB_ICONERROR);
-    } else {
-        SetDlgItemTextA(dialog, kItemStatus, "");                                         // 4.
-        if (!PromptForPassword(dialog)) {                                                 // 5.
-            EnableWindow(Item(dialog, kItemUnzip), TRUE);
-            return TRUE;
-        }
-        PrepareMeter(dialog);                                                             // 6.
-        int result = RunExtraction();                                                     // 7. 8.
-        StopProgressTimer(dialog);                                                        // 9.
-        RestoreStatusLine(dialog);                                                        // 10.
-        if (result != 0) {                                                                // 11.
-            SetDlgItemTextA(dialog, kItemStatus, MessageText(MSG_ABORTED));
-            EndDialog(dialog, 1);
-            return TRUE;
-        }
-        // The creator's program starts once the dialog has closed: no
-        // count box stands in its way.
-        if (state.programPending) {
-            EndDialog(dialog, 1);
-            return TRUE;
-        }
-        ReportCount(dialog);                                                              // 12.
-        if (state.autoMode) PostMessageA(dialog, WM_COMMAND, kItemClose, 0);             // 13.
-    }
-    EnableWindow(Item(dialog, kItemUnzip), TRUE);                                         // 14.
-    return FALSE;
-}
-
 // --- timer 69 ------------------------------------------------------------
 
-// Half a second after the start: a run that has written less than a third
-// of the archive by then gets the meter; a quick one keeps the status line.
 // Ignored while one of the run's message boxes is up.
 INT_PTR OnProgressTimer(HWND dialog) {
-    if (GetLastActivePopup(dialog) != dialog) return TRUE;
-    StopProgressTimer(dialog);
-    if (Item(dialog, kItemMeter) && MeterDueAtTimer()) {
-        ShowMeterInsteadOfStatus(dialog);
-        InvalidateItem(dialog, kItemMeter);
-    }
+    if (GetLastActivePopup(dialog) == dialog) ProgressTimerTick();
     return TRUE;
 }
 
@@ -225,7 +104,7 @@ void BrowseForFolder(HWND dialog) {
 
 INT_PTR OnCommand(HWND dialog, WPARAM command) {
     switch (command) {
-    case kItemUnzip: return OnUnzip(dialog);
+    case kItemUnzip: return UnzipCommand();
     case kItemClose: EndDialog(dialog, 1); return TRUE;
     case kItemHelp: ShowHelp(); return TRUE;
     case kItemAbout: ShowAbout(); return TRUE;
@@ -286,3 +165,73 @@ void StatusLineShow(const char* text) {
 void UseCursor(void* cursor) {
     if (cursor) SetCursor((HCURSOR)cursor);
 }
+
+// --- the widgets of the Unzip command (ui/main_dialog.cpp) -----------------
+
+namespace {
+
+HWND MainDialog() { return (HWND)state.mainDialog; }
+
+void RepaintDialog(HWND dialog) {
+    InvalidateRect(dialog, nullptr, FALSE);
+    UpdateWindow(dialog);
+}
+
+}  // namespace
+
+// Close becomes the default button and Unzip is disabled. A disabled button
+// cannot keep the keyboard focus; the dialog would be left with none, and key
+// presses (Escape, or any key that should ask whether to abort) would reach
+// no control. The focus follows the default button. Then the check box and
+// the folder field are read.
+void UnzipPressed() {
+    HWND dialog = MainDialog();
+    SendMessageA(dialog, DM_SETDEFID, kItemClose, 0);
+    SendDlgItemMessageA(dialog, kItemUnzip, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    SendDlgItemMessageA(dialog, kItemClose, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+    EnableWindow(Item(dialog, kItemUnzip), FALSE);
+    if (!GetFocus()) SendMessageA(dialog, WM_NEXTDLGCTL, (WPARAM)Item(dialog, kItemClose), TRUE);
+    state.overwriteAll = SendDlgItemMessageA(dialog, kItemOverwrite, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    GetDlgItemTextA(dialog, kItemFolder, state.destFolder, kPathCapacity);
+}
+
+void EnableUnzip() { EnableWindow(Item(MainDialog(), kItemUnzip), TRUE); }
+
+void CloseMainDialog() { EndDialog(MainDialog(), 1); }
+
+// The meter at 0 of 100; the dialog has one unless its template lost it.
+int BeginRunDisplay() {
+    HWND meter = Item(MainDialog(), kItemMeter);
+    if (!meter) return 0;
+    SendMessageA(meter, MTM_SETPOS, 0, 0);
+    SendMessageA(meter, MTM_SETRANGE, 100, 0);
+    return 1;
+}
+
+uintptr_t StartProgressTimer() { return SetTimer(MainDialog(), kProgressTimerId, kProgressTimerPeriod, nullptr); }
+
+void KillProgressTimer() { KillTimer(MainDialog(), kProgressTimerId); }
+
+// The meter in place of the status line.
+void ShowMeter() {
+    HWND dialog = MainDialog();
+    ShowItem(dialog, kItemStatus, false);
+    ShowItem(dialog, kItemMeter, true);
+    state.meterShown = 1;
+    InvalidateItem(dialog, kItemMeter);
+}
+
+// Full bar, then the status line comes back in place of the meter.
+void EndRunDisplay() {
+    HWND dialog = MainDialog();
+    SendDlgItemMessageA(dialog, kItemMeter, MTM_SETPOS, 100, 0);
+    RepaintDialog(dialog);
+    if (Item(dialog, kItemMeter) && state.meterShown) {
+        ShowItem(dialog, kItemMeter, false);
+        ShowItem(dialog, kItemStatus, true);
+    }
+    RepaintDialog(dialog);
+}
+
+// The dialog shows the status line beside the box.
+void StatusLineBehindBox(const char* text) { StatusLineShow(text); }
