@@ -172,6 +172,21 @@ TEST_F(Terminal, CommandsWithoutExtracting) {
     EXPECT_FALSE(Exists(folder + "/ailleurs"));
 }
 
+// Standard output and standard error in one stream, as a log gets them:
+// the status lines of a run come before the question that follows them.
+TEST_F(Terminal, StatusLinesComeBeforeTheQuestionInOneStream) {
+    mkdir((folder + "/out").c_str(), 0755);
+    WriteFileBytes(folder + "/out/b.txt", "old");
+    ProgramResult merged = RunProgram({"/bin/sh", "-c", "exec \"$0\" -auto \"$1\" 2>&1", sfx, folder + "/out"});
+    EXPECT_EQ(2, merged.exitCode);
+    size_t status = merged.out.find(MessageWith(MSG_EXTRACTING, "a.txt"));
+    size_t question = merged.out.find("(1 Oui");
+    ASSERT_NE(std::string::npos, status) << merged.out;
+    ASSERT_NE(std::string::npos, question) << merged.out;
+    EXPECT_LT(status, question) << merged.out;
+    EXPECT_EQ("old", ReadFileBytes(folder + "/out/b.txt"));
+}
+
 TEST_F(Terminal, AutoModeExitCodes) {
     ProgramResult done = RunProgram({sfx, "-auto", folder + "/out"});
     EXPECT_EQ(0, done.exitCode);

@@ -603,27 +603,84 @@ void CountCalls() {
 
 // Small files, two folders deep under the (absolute) destination, with
 // extra fields: what each file costs beyond the start-up is its two reads
-// of header and name, one of data, two of its central header, and the one
-// look-up of the overwrite check. No seek: the file position is always
-// where the next record starts, and folders found or made once are known.
+// of header and name, one of data, two of its central header; no seek (the
+// file position is always where the next record starts), and folders found
+// or made once are known. A file in a folder this run made needs no look-up
+// before it is written; one in a folder that was there gets the overwrite
+// check's look-up, which still finds the user's file there, and so does
+// every file after a name that another name may stand for ("~", a trailing
+// dot or blank, a character beyond ASCII).
 TEST(Walk, SmallFilesCostFewCalls) {
-    auto run = [](int files) {
+    enum Folders { kMade, kThere, kMadeAfterName };
+    auto run = [](int files, Folders folders) {
         std::vector<ZipItem> items;
+        if (folders == kMadeAfterName) items.push_back(Item("d0/caf\xE9", "x"));
         for (int i = 0; i < files; i++) {
             ZipItem item = Item("d" + std::to_string(i % 4) + "/sub/f" + std::to_string(i) + ".txt", Text(1 + i % 150));
             item.extra = std::string("UT\x05\x00\x03\x10\x20\x30\x40", 9);
             items.push_back(item);
         }
-        Outcome outcome = Extract("small-files", ZipBytes(items), {}, 0, "", nullptr, CountCalls);
+        auto there = [](const std::string& out) {
+            for (int d = 0; d < 4; d++) RunProgram({"/bin/mkdir", "-p", out + "/d" + std::to_string(d) + "/sub"});
+            WriteFileBytes(out + "/d1/sub/f5.txt", "the user's own");
+        };
+        Outcome outcome = Extract("small-files", ZipBytes(items), {kAnswerNo}, 0, "",
+                                  folders == kThere ? std::function<void(const std::string&)>(there) : nullptr,
+                                  CountCalls);
         EXPECT_EQ(0, outcome.exitCode);
+        EXPECT_EQ(folders == kThere ? 1u : 0u, outcome.boxes.size());
+        if (folders == kThere) {
+            EXPECT_EQ("the user's own", ReadFileBytes(outcome.folder + "/d1/sub/f5.txt"));
+        }
         EXPECT_EQ(Text(1 + (files - 1) % 150), ReadFileBytes(outcome.folder + "/d" + std::to_string((files - 1) % 4) +
                                                              "/sub/f" + std::to_string(files - 1) + ".txt"));
         return counts;
     };
-    CallCounts few = run(20), many = run(60);
-    EXPECT_EQ(0, many.seeks - few.seeks);
-    EXPECT_EQ(40, many.finds - few.finds);
-    EXPECT_EQ(5 * 40, many.reads - few.reads);
+    for (Folders folders : {kMade, kThere, kMadeAfterName}) {
+        SCOPED_TRACE(folders);
+        CallCounts few = run(20, folders), many = run(60, folders);
+        EXPECT_EQ(0, many.seeks - few.seeks);
+        EXPECT_EQ(folders == kMade ? 0 : 40, many.finds - few.finds);
+        EXPECT_EQ(5 * 40, many.reads - few.reads);
+    }
+}
+
+// In the folders a run made, whatever the run put there before is still
+// found by the overwrite check: a file named twice, in the same or another
+// case, a folder named as a file, names a system may take for another's
+// (a short alias, a trailing dot), at any depth, and after many other
+// names. Answered No, each keeps what came first.
+TEST(Walk, NamesARunUsedAreCheckedInFoldersItMade) {
+    std::vector<ZipItem> items = {Item("new/a.txt", "first"), Item("new/deep/er/b.txt", "first b")};
+    for (int i = 0; i < 300; i++) items.push_back(Item("new/many/f" + std::to_string(i), "x"));
+    for (const char* name : {"new/a.txt", "new/deep/er/b.txt", "new/many/f7"})
+        items.push_back(Item(name, "second"));
+    items.push_back(Item("new/c/", ""));
+    items.push_back(Item("new/c", "a file where a folder is"));
+    items.push_back(Item("new/LONGNA~1.TXT", "alias"));
+    items.push_back(Item("new/LONGNA~1.TXT", "alias again"));
+    items.push_back(Item("new/dot.", "dot"));
+    items.push_back(Item("new/dot.", "dot again"));
+    std::vector<int> noes(6, kAnswerNo);
+    Outcome run = Extract("names-used", ZipBytes(items), noes);
+    EXPECT_EQ(0, run.exitCode);
+    ASSERT_EQ(6u, run.boxes.size());
+    for (const std::string& box : run.boxes) EXPECT_TRUE(StartsWith(box, Lead(MSG_CONFIRM_OVERWRITE))) << box;
+    EXPECT_EQ("first", ReadFileBytes(run.folder + "/new/a.txt"));
+    EXPECT_EQ("first b", ReadFileBytes(run.folder + "/new/deep/er/b.txt"));
+    EXPECT_EQ("x", ReadFileBytes(run.folder + "/new/many/f7"));
+    EXPECT_EQ("alias", ReadFileBytes(run.folder + "/new/LONGNA~1.TXT"));
+    EXPECT_EQ("dot", ReadFileBytes(run.folder + "/new/dot."));
+    struct stat info;
+    ASSERT_EQ(0, stat((run.folder + "/new/c").c_str(), &info));
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+
+    // Another case is another file here; looked up, it is found absent.
+    Outcome cases = Extract("names-case", ZipBytes({Item("new/Same.txt", "upper"), Item("new/same.txt", "lower")}));
+    EXPECT_EQ(0, cases.exitCode);
+    EXPECT_TRUE(cases.boxes.empty());
+    EXPECT_EQ("upper", ReadFileBytes(cases.folder + "/new/Same.txt"));
+    EXPECT_EQ("lower", ReadFileBytes(cases.folder + "/new/same.txt"));
 }
 
 // Each file is written under a name that nothing has and takes its own when

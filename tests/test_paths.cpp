@@ -165,6 +165,26 @@ TEST_F(Paths, OutputPathsAndFoldersCreated) {
     }
 }
 
+// With a double-byte code page, a backslash that is the second byte of a
+// character separates nothing: the routines step whole characters, and the
+// folders made are those of whole separators.
+TEST_F(Paths, DoubleByteCharactersAreNeverSplit) {
+    sfxPlatform.nextChar = [](const char* text) -> char* {
+        if (*text == 0) return (char*)text;
+        return (char*)text + (((uint8_t)*text >= 0x81 && text[1] != 0) ? 2 : 1);
+    };
+    EXPECT_STREQ("\x82\\", LastComponent("a\\\x82\\"));
+    char folderName[] = "a\\\x82\\";
+    EXPECT_FALSE(StripTrailingSeparator(folderName));
+    SetEntry("C:\\Out", "\x82\\x/f.txt");
+    EXPECT_EQ(0, AsRun([] {
+        BuildOutputPath();
+        CreateFolders();
+    }));
+    EXPECT_STREQ("C:\\Out\\\x82\\x\\f.txt", state.entryName);
+    EXPECT_EQ((std::vector<std::string>{"C:\\Out", "C:\\Out\\\x82\\x"}), disk.made);
+}
+
 // A link or reparse point as a folder of an entry's path below the
 // destination: message 28 naming the entry, before anything is made. The
 // destination and the folders above it may be links.

@@ -15,7 +15,8 @@ enum : uint32_t { kOverwriteQuestionArea = 320 };
 // concerns one file only: no answer changes overwriteAll.
 int ConfirmOverwrite() {
     if (state.overwriteAll) return 1;
-    if (!PathExists(state.entryName, 0)) return 1;
+    // In a folder this run made, a name this run has not used yet is free.
+    if (ClaimOutputPath(state.entryName) || !PathExists(state.entryName, 0)) return 1;
 
     // The run's progress so far, before the question covers the dialog.
     if (state.meterShown) RefreshMeter();
@@ -48,12 +49,11 @@ int SameNameIgnoringCase(const char* a, const char* b) {
 // The attempt-th temporary path for the output path in entryName, into
 // partName: a name in the file's own folder, so that giving the complete
 // file its name renames it within one folder. The name is "~kv" and five
-// base-36 digits; when the folder leaves fewer than eight characters under
+// base-36 digits after the folderLength bytes of the folder, its separator
+// included; when the folder leaves fewer than eight characters under
 // the path limit, "~" and fewer digits, or one digit alone. 0 when the
 // digits cannot tell this attempt from the ones before.
-int MakePartName(uint32_t attempt) {
-    char* separator = LastSeparator(state.entryName);
-    uint32_t folderLength = separator != 0 ? (uint32_t)(separator + 1 - state.entryName) : 0;
+int MakePartName(uint32_t attempt, uint32_t folderLength) {
     if (folderLength >= kMaxOutputPath) return 0;
     uint32_t room = kMaxOutputPath - folderLength;
     uint32_t length = room < kPartNameLength ? room : kPartNameLength;
@@ -91,8 +91,9 @@ int MakePartName(uint32_t attempt) {
 void CreateOutputFile() {
     CopyText(state.currentName, kCurrentNameCapacity, state.entryName);
     const char* finalName = LastComponent(state.entryName);
-    for (uint32_t attempt = 0; MakePartName(attempt); attempt++) {
-        if (SameNameIgnoringCase(LastComponent(state.partName), finalName)) continue;
+    uint32_t folderLength = (uint32_t)(finalName - state.entryName);
+    for (uint32_t attempt = 0; MakePartName(attempt, folderLength); attempt++) {
+        if (SameNameIgnoringCase(state.partName + folderLength, finalName)) continue;
         state.outputFile = sfxPlatform.createFile(state.partName);
         if (state.outputFile != 0) return;
         // Taken: the next name. Any other failure is the folder's own.

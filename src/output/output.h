@@ -29,6 +29,10 @@ int NameLeavesFolder(const char* name, int windowsRules);
 void BuildOutputPath();
 void CreateFolders();
 void ForgetKnownFolders();  // at each run's start: folders are looked at again
+// A path the run is about to give a file: 1 when it lies in a folder this
+// run made and this run has made or chosen nothing of that path before, so
+// that nothing can be there and no look-up is needed.
+int ClaimOutputPath(const char* path);
 
 int ConfirmOverwrite();  // 1 extract, 0 skip; Cancel ends the run with 1
 void CreateOutputFile();   // under a temporary name, partName

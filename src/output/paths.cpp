@@ -20,19 +20,30 @@
 // ---------------------------------------------------------------------------
 // Path routines.
 
+namespace {
+
+// The character after the one at p: an ASCII byte is a whole character in
+// every code page (the lead bytes of double-byte characters lie above
+// 0x80), so only other bytes ask the system.
+inline __attribute__((always_inline)) char* NextChar(const char* p) {
+    return (unsigned char)*p - 1u < 0x7Fu ? (char*)p + 1 : sfxPlatform.nextChar(p);
+}
+
+}  // namespace
+
 int IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 int IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 
 char* LastChar(char* text) {
     char* last = 0;
-    for (char* p = text; *p != 0; p = sfxPlatform.nextChar(p)) last = p;
+    for (char* p = text; *p != 0; p = NextChar(p)) last = p;
     return last;
 }
 
 char* LastSeparator(char* text) {
     char* found = 0;
-    for (char* p = text; *p != 0; p = sfxPlatform.nextChar(p))
+    for (char* p = text; *p != 0; p = NextChar(p))
         if (IsPathSeparator(*p)) found = p;
     return found;
 }
@@ -180,7 +191,7 @@ void CheckEntryNameSafeFor(int windowsRules) {
 // name, would lead a name joined under a folder out of that folder.
 int NameLeavesFolder(const char* name, int windowsRules) {
     const char* component = name;
-    for (const char* p = name;; p = sfxPlatform.nextChar(p)) {
+    for (const char* p = name;; p = NextChar(p)) {
         if (windowsRules && *p == ':') return 1;
         if (*p != 0 && !IsPathSeparator(*p)) continue;
         uint32_t length = (uint32_t)(p - component);
@@ -191,7 +202,37 @@ int NameLeavesFolder(const char* name, int windowsRules) {
     }
 }
 
-void CheckEntryNameSafe() { CheckEntryNameSafeFor(kSystemWindowsNames); }
+namespace {
+
+// Names that stand for one file or folder by their bytes alone, but for
+// the case of ASCII letters: each component printable ASCII, no '~' (the
+// short alias of another name has one), no wildcard, no dot or blank at
+// its end (which some systems drop). Paths with other names are always
+// looked up. A folder entry's name ends with a separator.
+int IsPlainPath(const char* path) {
+    const char* component = path;
+    for (const char* p = path;; p++) {
+        unsigned char c = (unsigned char)*p;
+        if (c == 0 && p == component && p != path) return 1;  // after the final separator
+        if (c == 0 || c == '\\' || c == '/') {
+            if (p == component || p[-1] == '.' || p[-1] == ' ') return 0;
+            if (c == 0) return 1;
+            component = p + 1;
+        } else if (c < 0x20 || c > 0x7E || c == '~' || c == '*' || c == '?' || c == ':' || c == '"' || c == '<' ||
+                   c == '>' || c == '|') {
+            return 0;
+        }
+    }
+}
+
+}  // namespace
+
+// A name that is not plain may stand for the same file as another name of
+// the run: from then on, the run looks up every output path.
+void CheckEntryNameSafe() {
+    CheckEntryNameSafeFor(kSystemWindowsNames);
+    if (!IsPlainPath(state.entryName)) state.plainNamesOnly = 0;
+}
 
 // ---------------------------------------------------------------------------
 // The output path of a file entry.
@@ -217,7 +258,7 @@ void BuildOutputPath() {
         for (uint32_t i = tailLength + 1; i-- > 0;) state.entryName[workLength + i] = tail[i];
         for (uint32_t i = 0; i < workLength; i++) state.entryName[i] = work[i];
     }
-    for (char* p = state.entryName; *p != 0; p = sfxPlatform.nextChar(p))
+    for (char* p = state.entryName; *p != 0; p = NextChar(p))
         if (*p == '/') *p = '\\';
 }
 
@@ -269,9 +310,9 @@ char* CreationStart(char* work) {
     char* p = work;
     if (IsPathSeparator(p[0]) && IsPathSeparator(p[1])) {
         p += 2;
-        while (*p != 0 && !IsPathSeparator(*p)) p = sfxPlatform.nextChar(p);
+        while (*p != 0 && !IsPathSeparator(*p)) p = NextChar(p);
         if (*p != 0) p++;
-        while (*p != 0 && !IsPathSeparator(*p)) p = sfxPlatform.nextChar(p);
+        while (*p != 0 && !IsPathSeparator(*p)) p = NextChar(p);
     }
     if (IsPathSeparator(*p)) p++;
     return p;
@@ -282,8 +323,8 @@ char* CreationStart(char* work) {
 // destination.
 uint32_t DestinationLength() {
     uint32_t length = 0;
-    for (const char* p = state.destFolder; *p != 0; p = sfxPlatform.nextChar(p))
-        if (!IsPathSeparator(*p)) length = (uint32_t)(p - state.destFolder) + (uint32_t)(sfxPlatform.nextChar(p) - p);
+    for (const char* p = state.destFolder; *p != 0; p = NextChar(p))
+        if (!IsPathSeparator(*p)) length = (uint32_t)(p - state.destFolder) + (uint32_t)(NextChar(p) - p);
     return length;
 }
 
@@ -300,6 +341,16 @@ void RefuseLinkedFolder() {
     FatalError(state.messageBuffer);
 }
 
+// The first length bytes of two paths name the same folder: equal, but
+// that either separator stands for the other (a folder entry's path keeps
+// the separators it was given, a file's output path has backslashes only).
+// Paths of one run share their beginnings: the comparison starts at the end.
+int SamePath(const char* a, const char* b, uint32_t length) {
+    for (uint32_t i = length; i-- > 0;)
+        if (a[i] != b[i] && !(IsPathSeparator(a[i]) && IsPathSeparator(b[i]))) return 0;
+    return 1;
+}
+
 // The folders of a run. Each slot holds a folder the run has checked
 // (found as a folder, and not a link below the destination) or made, all
 // of whose leading folders it has checked or made too; any of them costs
@@ -312,21 +363,38 @@ int IsKnownFolder(const char* work, uint32_t length) {
     if (!state.extracting || length == 0) return 0;
     for (uint32_t slot = 0; slot < kKnownFolderSlots; slot++) {
         const char* known = state.knownFolders[slot];
-        if (length <= state.knownFolderLengths[slot] && (known[length] == 0 || known[length] == '\\') &&
-            CompareBytes(known, work, length) == 0)
+        if (length <= state.knownFolderLengths[slot] && (known[length] == 0 || IsPathSeparator(known[length])) &&
+            SamePath(known, work, length))
             return 1;
     }
     return 0;
 }
 
-void RememberFolder(const char* work, uint32_t length) {
+// The folder this run made that holds the first length bytes of work (that
+// folder itself, or one above it): the length of its path; 0 when no slot
+// remembers one. A folder made by this run was empty then: all it holds,
+// at any depth, is this run's.
+uint32_t MadeFolderHolding(const char* work, uint32_t length) {
+    for (uint32_t slot = 0; slot < kKnownFolderSlots; slot++) {
+        uint32_t made = state.knownFolderMade[slot];
+        if (made != 0 && made <= length && (made == length || IsPathSeparator(work[made])) &&
+            SamePath(state.knownFolders[slot], work, made))
+            return made;
+    }
+    return 0;
+}
+
+// made: the run has just made this folder.
+void RememberFolder(const char* work, uint32_t length, int made) {
     if (!state.extracting) return;
+    uint32_t madeFrom = MadeFolderHolding(work, length);
+    if (madeFrom == 0 && made) madeFrom = length;
     // The slot of the folder above, when one holds it; else the next.
     uint32_t slot = state.knownFolderNext;
     for (uint32_t i = 0; i < kKnownFolderSlots; i++) {
         uint32_t knownLength = state.knownFolderLengths[i];
-        if (knownLength != 0 && knownLength < length && work[knownLength] == '\\' &&
-            CompareBytes(state.knownFolders[i], work, knownLength) == 0) {
+        if (knownLength != 0 && knownLength < length && IsPathSeparator(work[knownLength]) &&
+            SamePath(state.knownFolders[i], work, knownLength)) {
             slot = i;
             break;
         }
@@ -335,25 +403,79 @@ void RememberFolder(const char* work, uint32_t length) {
     memcpy(state.knownFolders[slot], work, length);
     state.knownFolders[slot][length] = 0;
     state.knownFolderLengths[slot] = length;
+    state.knownFolderMade[slot] = madeFrom;
+}
+
+// The names a run made, or chose for a file, in folders it made: three bits
+// of madeNames per path, from its bytes with ASCII letters in one case (a
+// system that ignores case takes "A.TXT" and "a.txt" for one file) and
+// either separator as a backslash. A path
+// whose bits are not all set is none of them; one whose bits are set may
+// be, and is looked up.
+enum : uint32_t { kMadeNameBits = kMadeNameBytes * 8, kMadeNameProbes = 3 };
+
+void MadeNameBits(const char* path, uint32_t length, uint32_t* bits) {
+    uint32_t hash = 2166136261u;
+    for (uint32_t i = 0; i < length; i++) {
+        char c = path[i];
+        if (c >= 'A' && c <= 'Z') c = (char)(c + 32);
+        if (c == '/') c = '\\';
+        hash = (hash ^ (uint8_t)c) * 16777619u;
+    }
+    uint32_t step = ((hash >> 16 | hash << 16) * 0x9E3779B1u) | 1;
+    for (uint32_t k = 0; k < kMadeNameProbes; k++) bits[k] = (hash + k * step) % kMadeNameBits;
+}
+
+void NoteMadeName(const char* path, uint32_t length) {
+    uint32_t bits[kMadeNameProbes];
+    MadeNameBits(path, length, bits);
+    for (uint32_t bit : bits) state.madeNames[bit >> 3] |= (uint8_t)(1u << (bit & 7));
 }
 
 }  // namespace
 
+// A path the run is about to give a file. 1 when nothing can have it yet:
+// it lies in a folder this run made, every entry name of the run so far is
+// plain, and this run has made or chosen no path that may be the same one
+// (plain names are the same only when they differ in the case of ASCII
+// letters alone); no look-up is needed there.
+int ClaimOutputPath(const char* path) {
+    if (!state.extracting) return 0;
+    uint32_t length = TextLength(path);
+    uint32_t bits[kMadeNameProbes];
+    MadeNameBits(path, length, bits);
+    int known = 1;
+    for (uint32_t bit : bits) {
+        if (!(state.madeNames[bit >> 3] & (1u << (bit & 7)))) known = 0;
+        state.madeNames[bit >> 3] |= (uint8_t)(1u << (bit & 7));
+    }
+    if (known || !state.plainNamesOnly) return 0;
+    uint32_t made = MadeFolderHolding(path, length);
+    return made != 0 && made < length;
+}
+
 void ForgetKnownFolders() {
-    for (uint32_t slot = 0; slot < kKnownFolderSlots; slot++) state.knownFolderLengths[slot] = 0;
+    for (uint32_t slot = 0; slot < kKnownFolderSlots; slot++) {
+        state.knownFolderLengths[slot] = 0;
+        state.knownFolderMade[slot] = 0;
+    }
     state.knownFolderNext = 0;
+    memset(state.madeNames, 0, sizeof state.madeNames);
+    state.plainNamesOnly = 1;
 }
 
 void CreateFolders() {
     char work[kWorkPathCapacity];
     MakeWorkingPath(work);
     CheckDrive(work);
+    char* end = LastComponent(work);
+    // The entry's own folder known: so are all the folders above it.
+    if (end > work && IsKnownFolder(work, (uint32_t)(end - 1 - work))) return;
     uint32_t destinationLength = DestinationLength();
     char* position = CreationStart(work);
-    char* end = LastComponent(work);
     while (position < end) {
         char* separator = position;
-        while (*separator != 0 && !IsPathSeparator(*separator)) separator = sfxPlatform.nextChar(separator);
+        while (*separator != 0 && !IsPathSeparator(*separator)) separator = NextChar(separator);
         if (*separator == 0) break;
         // An empty component (two separators in a row, as a name with a
         // leading separator gives under the destination) names no folder:
@@ -372,7 +494,8 @@ void CreateFolders() {
                               MessageText(MSG_CANNOT_CREATE_FOLDER), work);
                 FatalError(state.messageBuffer);
             }
-            if (!exists || (attributes & kAttributeFolder)) RememberFolder(work, length);
+            if (!exists && !bareDrive) NoteMadeName(work, length);
+            if (!exists || (attributes & kAttributeFolder)) RememberFolder(work, length, !exists && !bareDrive);
         }
         *separator = '\\';
         position = separator + 1;

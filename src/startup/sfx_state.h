@@ -33,6 +33,7 @@ enum : uint32_t {
     kMaxOutputPath = 259,                     // longest output path
     kWorkPathCapacity = 517,                  // working copies of paths: 516 characters + zero
     kKnownFolderSlots = 8,                    // folder paths a run remembers (output/)
+    kMadeNameBytes = 32768,                   // bits of the names a run made in its own folders (output/)
 };
 
 // The block itself (its layout and flags are in format/sfx_block.h).
@@ -129,6 +130,9 @@ struct SfxState {
     char knownFolders[kKnownFolderSlots][kWorkPathCapacity];  // folders this run checked or made (output/)
     uint32_t knownFolderLengths[kKnownFolderSlots];            // their lengths; 0 for an empty slot
     uint32_t knownFolderNext;                                  // the slot taken next
+    uint32_t knownFolderMade[kKnownFolderSlots];  // length of the slot's first folder this run made; 0: none
+    uint8_t madeNames[kMadeNameBytes];            // hashed paths this run made or chose in its folders
+    uint8_t plainNamesOnly;                       // every entry name of the run so far is plain (output/)
 
     // Failure reporting (failure/)
     RunContext runContext;        // active recovery point: start-up's, or the run's

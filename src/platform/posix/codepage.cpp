@@ -48,7 +48,13 @@ uint32_t AnsiToUtf8(const char* text, char* out, uint32_t capacity) {
     uint32_t stored = 0;  // bytes written to out; stays below capacity
     bool full = false;    // a character did not fit: store nothing more
     for (const char* p = text; *p != 0; p++) {
-        uint32_t code = ShownCharacter((uint8_t)*p);
+        uint8_t byte = (uint8_t)*p;
+        if (byte >= 0x20 && byte < 0x7F && !full && stored + 1 < capacity) {  // printable ASCII: itself
+            needed++;
+            out[stored++] = (char)byte;
+            continue;
+        }
+        uint32_t code = ShownCharacter(byte);
         if (code == kDropped) continue;
         uint8_t bytes[4];
         uint32_t size = EncodeUtf8(code, bytes);

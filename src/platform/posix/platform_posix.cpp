@@ -33,28 +33,43 @@ enum : uint32_t { kNativePathCapacity = 1024 };
 // well-formed UTF-8 is taken as Windows-1252 and converted. False when the
 // result does not fit.
 bool NativePath(const char* path, char* out) {
+    // A path in ASCII, the usual case, in one pass.
+    unsigned char high = 0;
+    uint32_t length = 0;
+    for (; path[length] != 0; length++) {
+        if (length + 1 >= kNativePathCapacity) return false;
+        char c = path[length];
+        high |= (unsigned char)c;
+        out[length] = c == '\\' ? '/' : c;
+    }
+    out[length] = 0;
+    if (high < 0x80) return true;
+
     uint32_t used = 0;
     const char* p = path;
     for (;;) {
-        uint32_t length = 0;
-        while (p[length] != 0 && p[length] != '\\' && p[length] != '/') length++;
-        if (IsUtf8((const unsigned char*)p, length)) {
-            if (used + length >= kNativePathCapacity) return false;
-            memcpy(out + used, p, length);
-            used += length;
-        } else {
-            char component[kNativePathCapacity];
-            if (length >= sizeof component) return false;
-            memcpy(component, p, length);
-            component[length] = 0;
-            uint32_t converted = AnsiToUtf8(component, out + used, kNativePathCapacity - used);
-            if (used + converted >= kNativePathCapacity) return false;
-            used += converted;
+        // The component as it is, then converted when it is not UTF-8.
+        const char* component = p;
+        uint32_t start = used;
+        unsigned char componentHigh = 0;
+        for (; *p != 0 && *p != '\\' && *p != '/'; p++) {
+            if (used + 1 >= kNativePathCapacity) return false;
+            componentHigh |= (unsigned char)*p;
+            out[used++] = *p;
         }
-        if (p[length] == 0) break;
+        uint32_t componentLength = (uint32_t)(p - component);
+        if (componentHigh >= 0x80 && !IsUtf8((const unsigned char*)component, componentLength)) {
+            char copy[kNativePathCapacity];
+            memcpy(copy, component, componentLength);
+            copy[componentLength] = 0;
+            uint32_t converted = AnsiToUtf8(copy, out + start, kNativePathCapacity - start);
+            if (start + converted >= kNativePathCapacity) return false;
+            used = start + converted;
+        }
+        if (*p == 0) break;
         if (used + 1 >= kNativePathCapacity) return false;
         out[used++] = '/';
-        p += length + 1;
+        p++;
     }
     out[used] = 0;
     return true;
@@ -465,7 +480,9 @@ int PosixMessageBox(void*, const char* text, const char* caption, uint32_t style
     uint32_t defaultIndex = (style & kBoxDefaultButton2) && count > 1 ? 1 : 0;
 
     // The system's texts are Windows-1252; names in them may be the
-    // system's own UTF-8: the terminal writer takes each as it is.
+    // system's own UTF-8: the terminal writer takes each as it is. What
+    // standard output holds comes first.
+    fflush(stdout);
     fprintf(stderr, "\n[");
     PutTerminalText(stderr, caption);
     fprintf(stderr, "]\n");

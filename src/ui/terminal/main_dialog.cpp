@@ -182,13 +182,14 @@ void CloseMainDialog() { dialog.closed = 1; }
 
 // A new status text is printed at once (an entry's during a run, the outcome
 // after it); the commands below it do not repeat it until the dialog is
-// drawn anew.
+// drawn anew. A terminal gets each line at once (standard output is
+// line-buffered there); a file or a pipe gets them in blocks, flushed
+// before anything is said on standard error and at the end.
 void StatusLineShow(const char* text) {
     CopyText(dialog.status, sizeof dialog.status, text);
     if (text[0] != 0) {
         PutTerminalText(stdout, text);
         fputc('\n', stdout);
-        fflush(stdout);
     }
     dialog.statusShown = 1;
 }

@@ -18,6 +18,7 @@ enum : int { kPasswordOk = 1, kPasswordCancel = 0 };
 intptr_t PasswordDialog(void*, const uint8_t* templateBlock) {
     char text[kTerminalTextCapacity];
     TemplateItemText(templateBlock, kPasswordTemplateBlockSize, kItemPasswordText, text, sizeof text);
+    fflush(stdout);  // the status lines before the question
     for (;;) {
         fputc('\n', stderr);
         fputs(text, stderr);
