@@ -72,14 +72,17 @@ KVSFX_HOT uint32_t LowBits(uint32_t bits, uint32_t n) { return bits & (((uint32_
 KVSFX_HOT void Refill(BitWord& bits, uint32_t& count, const uint8_t*& next) {
     uint32_t held = count & 0xFF;
     bits |= LoadWord(next) << held;
-    next += (kWordBits - 1 - held) >> 3;
+    next += kWordBits / 8 - 1 - (held >> 3);  // (kWordBits - 1 - held) / 8
     count |= kRefilledBits;
 }
 
 // The value and extra bits of a length or distance slot, from the bits as
-// they were before the slot was consumed.
-KVSFX_HOT uint32_t BaseAndExtra(DecodeEntry entry, BitWord saved) {
-    return (entry >> 16) + (LowBits((uint32_t)saved, SlotConsumed(entry)) >> SlotCodeLength(entry));
+// they were before the slot was consumed (saved) and after (bits): the bits
+// consumed are saved less bits moved back into place, which takes the shift
+// by the slot's low byte already made rather than a mask of its own.
+KVSFX_HOT uint32_t BaseAndExtra(DecodeEntry entry, BitWord saved, BitWord bits) {
+    uint32_t consumed = (uint32_t)saved - ((uint32_t)bits << (uint8_t)entry);
+    return (entry >> 16) + (consumed >> SlotCodeLength(entry));
 }
 
 // The slot a link slot leads to, once the root's bits are consumed.
@@ -299,7 +302,7 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
         saved = bits;
         bits >>= (uint8_t)entry;
         count -= entry;
-        uint32_t length = BaseAndExtra(entry, saved);
+        uint32_t length = BaseAndExtra(entry, saved, bits);
         if (kWordBits == 32) Refill(bits, count, next);
         entry = distanceSlots[(uint32_t)bits & distanceMask];
         if (entry & kSlotExceptional) {
@@ -330,7 +333,7 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
             saved = bits;
             bits >>= (uint8_t)entry;
             count -= entry;
-            distance = BaseAndExtra(entry, saved);
+            distance = BaseAndExtra(entry, saved, bits);
         }
 
         uint32_t pos = (uint32_t)(out - window);

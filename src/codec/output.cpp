@@ -50,11 +50,18 @@ void WriteOut(const uint8_t* data) {
 void FlushWindow(uint32_t count) {
     // 1. From window index 0 onward.
     const uint8_t* from = state.window;
+    if (state.memoryMode) {
+        // Nothing is written out: the bytes go to the target in one copy,
+        // and the count keeps the place of a write-out as the pieces did.
+        CopyToMemory(from, count);
+        state.outCount = (int32_t)(((uint32_t)state.outCount + count) % kChunkSize);
+        return;
+    }
     // 2. Pieces that fill the output buffer up to its 2,048 bytes.
     while (count > 0) {
         uint32_t piece = kChunkSize - (uint32_t)state.outCount;
         if (piece > count) piece = count;
-        if (piece == kChunkSize && !state.memoryMode) {
+        if (piece == kChunkSize) {
             // A whole write-out, written from the window itself: the same
             // bytes in the same writes, without their copy.
             state.outCount = (int32_t)kChunkSize;
@@ -63,12 +70,8 @@ void FlushWindow(uint32_t count) {
             count -= piece;
             continue;
         }
-        if (state.memoryMode) {
-            CopyToMemory(from, piece);
-        } else {
-            memcpy(state.outPtr, from, piece);
-            state.outPtr += piece;
-        }
+        memcpy(state.outPtr, from, piece);
+        state.outPtr += piece;
         state.outCount += (int32_t)piece;
         from += piece;
         count -= piece;
