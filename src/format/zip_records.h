@@ -10,14 +10,27 @@
 
 #include <stdint.h>
 
-// Record signatures, as the little-endian number of their four bytes.
+// Record signatures: "PK" and two bytes of the record's own. The two bytes
+// are named once, here; the stub builds its signatures from them and never
+// names a whole signature, which would then stand whole in the debugging
+// information of a debug build.
+#define KVSFX_LOCAL_PAIR 0x03, 0x04
+#define KVSFX_CENTRAL_PAIR 0x01, 0x02
+#define KVSFX_END_PAIR 0x05, 0x06
+#define KVSFX_DIGITAL_PAIR 0x05, 0x05
+#define KVSFX_DESCRIPTOR_PAIR 0x07, 0x08
+#define KVSFX_SPAN_MARKER_PAIR 0x30, 0x30
+#define KVSFX_SIGNATURE_OF(third, fourth) (0x4B50u | (uint32_t)(third) << 16 | (uint32_t)(fourth) << 24)
+#define KVSFX_SIGNATURE(pair) KVSFX_SIGNATURE_OF(pair)
+
+// The same, as the little-endian number of their four bytes.
 enum : uint32_t {
-    kLocalSignature = 0x04034B50,         // "PK" 03 04 local file header
-    kCentralSignature = 0x02014B50,       // "PK" 01 02 central directory header
-    kEndSignature = 0x06054B50,           // "PK" 05 06 end of central directory record
-    kDigitalSignature = 0x05054B50,       // "PK" 05 05 digital signature record, taken as the end
-    kDescriptorSignature = 0x08074B50,    // "PK" 07 08 data descriptor; also the first bytes of a spanned set
-    kSpanMarker = 0x30304B50,             // "PK00" temporary spanning marker, stepped over
+    kLocalSignature = KVSFX_SIGNATURE(KVSFX_LOCAL_PAIR),            // "PK" 03 04 local file header
+    kCentralSignature = KVSFX_SIGNATURE(KVSFX_CENTRAL_PAIR),        // "PK" 01 02 central directory header
+    kEndSignature = KVSFX_SIGNATURE(KVSFX_END_PAIR),                // "PK" 05 06 end of central directory record
+    kDigitalSignature = KVSFX_SIGNATURE(KVSFX_DIGITAL_PAIR),        // "PK" 05 05 digital signature record, taken as the end
+    kDescriptorSignature = KVSFX_SIGNATURE(KVSFX_DESCRIPTOR_PAIR),  // "PK" 07 08 data descriptor; also the first bytes of a spanned set
+    kSpanMarker = KVSFX_SIGNATURE(KVSFX_SPAN_MARKER_PAIR),          // "PK00" temporary spanning marker, stepped over
     kZip64LocatorSignature = 0x07064B50,  // "PK" 06 07 Zip64 end record locator
     kZip64EndSignature = 0x06064B50,      // "PK" 06 06 Zip64 end record
 };

@@ -21,18 +21,15 @@ namespace {
 // the compiler cannot fold the bytes into 32-bit constants, and the lead
 // byte (not 'P') keeps whatever precedes the array from completing the
 // first signature.
-#define SIGNATURE_TAIL(signature) \
-    (uint8_t)((signature) >> 8), (uint8_t)((signature) >> 16), (uint8_t)((signature) >> 24)
 volatile const uint8_t kSignatureTails[1 + 6 * 3] = {
     0,  // lead byte
-    SIGNATURE_TAIL(kLocalSignature),
-    SIGNATURE_TAIL(kCentralSignature),
-    SIGNATURE_TAIL(kEndSignature),
-    SIGNATURE_TAIL(kDigitalSignature),
-    SIGNATURE_TAIL(kDescriptorSignature),  // the spanning signature
-    SIGNATURE_TAIL(kSpanMarker),
+    'K', KVSFX_LOCAL_PAIR,
+    'K', KVSFX_CENTRAL_PAIR,
+    'K', KVSFX_END_PAIR,
+    'K', KVSFX_DIGITAL_PAIR,
+    'K', KVSFX_DESCRIPTOR_PAIR,  // the spanning signature
+    'K', KVSFX_SPAN_MARKER_PAIR,
 };
-#undef SIGNATURE_TAIL
 
 void AssembleSignatures() {
     uint8_t* const fields[6] = {state.sigLocal, state.sigCentral, state.sigEnd,
