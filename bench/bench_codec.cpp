@@ -51,7 +51,7 @@ namespace fs = std::filesystem;
 
 const size_t kPieceSize = 1 << 20;
 const size_t kKindBudget = 36u << 20;  // per kind of data; three kinds make the corpus
-const int kPasses = 5;
+const int kPasses = 9;
 
 bool Compressed(const fs::path& path) {
     static const char* const extensions[] = {".gz", ".xz", ".bz2", ".zst", ".lz4", ".lzma", ".zip", ".jar", ".png",
@@ -196,7 +196,7 @@ int main() {
 
     // The stub's state: its window, its output buffer, the CRC table, and
     // the writer of the file mode.
-    state.window = (uint8_t*)sfxPlatform.allocate(kWindowAllocation);
+    state.window = AllocateWindow();
     state.outBuffer = (uint8_t*)sfxPlatform.allocate(kCodecBufferAllocation);
     state.messageBuffer = (char*)sfxPlatform.allocate(kMessageBufferSize);
     BuildCrcTable();
@@ -240,6 +240,19 @@ int main() {
     auto libdeflate = [&] { decompress(streams, false); };
     auto libdeflateStored = [&] { decompress(storedStreams, false); };
 #endif
+
+    // KVSFX_BENCH_PROFILE=memory, entry, stored or libdeflate runs that one
+    // decoder for 20 passes and prints nothing, for a profiler to watch.
+    if (const char* profile = getenv("KVSFX_BENCH_PROFILE")) {
+        std::function<void()> work = ours;
+        if (!strcmp(profile, "entry")) work = oursAsEntries;
+        if (!strcmp(profile, "stored")) work = oursStored;
+#ifndef KVSFX_NO_LIBDEFLATE
+        if (!strcmp(profile, "libdeflate")) work = libdeflate;
+#endif
+        for (int pass = 0; pass < 20; pass++) work();
+        return 0;
+    }
 
     // Our output, checked once in each mode.
     for (const Stream& s : streams) {

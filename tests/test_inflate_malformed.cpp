@@ -332,9 +332,9 @@ protected:
 
 TEST_F(InflateMalformed, EveryCaseGivesItsResult) {
     for (const Vector& vector : MalformedVectors()) {
-        // The window holds bytes of an earlier stream, as it does between
-        // entries.
-        memset(state.window, 'z', kWindowSize);
+        // The window and its history hold bytes of an earlier stream, as
+        // they do between entries.
+        memset(state.window - kWindowHistory, 'z', kWindowHistory + kWindowSize);
         ExpectResult(vector.bytes, vector.expected, vector.what);
     }
 }

@@ -28,7 +28,7 @@ protected:
     void SetUp() override {
         InstallFakePlatform();
         savedFolder = std::filesystem::current_path();
-        state.window = (uint8_t*)sfxPlatform.allocate(kWindowAllocation);
+        state.window = AllocateWindow();
         LoadMessagesForTest();
         state.messageBuffer = messageBuffer;
         state.input.data = data;
@@ -45,6 +45,8 @@ protected:
         if (state.archiveFile != 0) sfxPlatform.closeFile(state.archiveFile);
         state.archiveFile = 0;
         std::filesystem::current_path(savedFolder);
+        ReleaseWindow(state.window);
+        state.window = nullptr;
         RestoreRealPlatform();
     }
 

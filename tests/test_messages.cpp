@@ -66,13 +66,13 @@ protected:
         nextRelease = sfxPlatform.release;
         sfxPlatform.allocate = CountedAllocate;
         sfxPlatform.release = CountedRelease;
-        state.window = (uint8_t*)sfxPlatform.allocate(kWindowAllocation);
+        state.window = AllocateWindow();
         state.input.data = (uint8_t*)sfxPlatform.allocate(kCodecBufferAllocation);
         liveBlocks = 0;
     }
     void TearDown() override {
         if (state.messageTable) sfxPlatform.release(state.messageTable);
-        sfxPlatform.release(state.window);
+        ReleaseWindow(state.window);
         sfxPlatform.release(state.input.data);
         RestoreRealPlatform();
     }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "codec/codec.h"
 #include "startup/startup.h"
 #include "support/fake_platform.h"
 
@@ -14,10 +15,14 @@ class CommandLine : public ::testing::Test {
 protected:
     void SetUp() override {
         InstallFakePlatform();
-        state.window = (uint8_t*)sfxPlatform.allocate(kWindowAllocation);
+        state.window = AllocateWindow();
         LoadMessagesForTest();
     }
-    void TearDown() override { RestoreRealPlatform(); }
+    void TearDown() override {
+        ReleaseWindow(state.window);
+        state.window = nullptr;
+        RestoreRealPlatform();
+    }
 };
 
 TEST_F(CommandLine, Switches) {

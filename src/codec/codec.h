@@ -16,6 +16,12 @@ enum : int {
     kInflateBadCode = 2,  // block type 3, or an over-subscribed code
 };
 int InflateStream();
+// The window: kWindowAllocation bytes, preceded by kWindowHistory bytes in
+// which each full window is copied when it is handed on, so that a match
+// reaches back into the previous window without wrapping. Null when memory
+// runs out; ReleaseWindow takes what AllocateWindow gave, or null.
+uint8_t* AllocateWindow();
+void ReleaseWindow(uint8_t* window);
 
 // CRC-32 (reflected 0xEDB88320).
 void BuildCrcTable();

@@ -71,7 +71,6 @@ enum : uint32_t {
     // that many.
     kFastInputBytes = 8,
 };
-static_assert((kWindowSize & (kWindowSize - 1)) == 0, "window positions wrap with a mask");
 
 // ---------------------------------------------------------------------------
 // Bit input.
@@ -175,14 +174,19 @@ inline bool DropBits(BitInput* in, uint32_t n) {
 // Hands window bytes 0..count-1 to the output stage. An entry's output ends
 // at its declared size: false, with nothing handed on, when these bytes
 // would pass it (a stream that decodes to more than its header says is
-// damaged, and is never written beyond that size).
+// damaged, and is never written beyond that size). A full window is then
+// copied into the history before it, where the matches of the next window
+// find it at window - distance.
 bool HandOnWindow(uint32_t count) {
     if (!state.memoryMode) {
         if (count > state.outputLeft) return false;
         state.outputLeft -= count;
     }
-    if (count == kWindowSize) state.windowWrapped = 1;
     FlushWindow(count);
+    if (count == kWindowSize) {
+        state.windowWrapped = 1;
+        memcpy(state.window - kWindowHistory, state.window, kWindowSize);
+    }
     return true;
 }
 
@@ -203,14 +207,13 @@ bool PutWindowByte(uint32_t* position, uint8_t byte) {
     return true;
 }
 
-// A match with no room guaranteed: pieces that end at the window's end or
-// where the source wraps, with a full-window flush whenever windowPos
-// reaches 32,768. false when a full window cannot be handed on.
+// A match with no room guaranteed: pieces that end at the window's end,
+// with a full-window flush whenever windowPos reaches 32,768. false when a
+// full window cannot be handed on.
 bool CopyMatchPieces(uint32_t* position, uint32_t distance, uint32_t length) {
     uint32_t pos = *position;
     while (length > 0) {
-        uint32_t from = (pos - distance) & (kWindowSize - 1);
-        uint32_t piece = kWindowSize - (from > pos ? from : pos);
+        uint32_t piece = kWindowSize - pos;
         if (piece > length) piece = length;
         CopyMatch(state.window, pos, distance, piece);
         pos += piece;
@@ -541,6 +544,15 @@ int InflateBlock(int* lastBlock) {
 }
 
 }  // namespace
+
+uint8_t* AllocateWindow() {
+    uint8_t* block = (uint8_t*)sfxPlatform.allocate(kWindowHistory + kWindowAllocation);
+    return block != 0 ? block + kWindowHistory : 0;
+}
+
+void ReleaseWindow(uint8_t* window) {
+    if (window != 0) sfxPlatform.release(window - kWindowHistory);
+}
 
 int InflateStream() {
     // 1. A fresh bit buffer at window index 0; the window's old bytes stay.

@@ -163,7 +163,7 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
 
 // Copies a match of length bytes from distance (1..32768) back to window
 // position pos, exactly as a byte-by-byte copy in increasing order would; a
-// source before index 0 wraps to the previous pass at the window's end.
+// source before index 0 lies in the history before the window.
 // Contract: pos + length <= kWindowSize (the caller flushes when the window
 // is full).
 void CopyMatch(uint8_t* window, uint32_t pos, uint32_t distance, uint32_t length);

@@ -40,7 +40,7 @@ enum : uint32_t {
     // The loop runs while windowPos is below this: the literals of a round
     // end before the window's end, where it must be flushed.
     kFastWindowLimit = kWindowSize - kLiteralsPerRefill,
-    // A match is copied in the loop when it ends at or before this: the 16
+    // A match is copied in the loop when it ends at or before this: the
     // bytes a copy may write past its end then lie within the window's
     // allocation, and the window is not full after it. The careful path
     // copies the others.
@@ -95,8 +95,7 @@ KVSFX_HOT void Copy4(uint8_t* to, const uint8_t* from) { memcpy(to, from, 4); }
 
 // length >= 8 bytes from distance >= 8 back: whole words, the last one
 // ending exactly at the end (it may rewrite bytes already written with the
-// same values). Nothing is written past the end: the window beyond holds
-// bytes of the previous pass that a later match may still reach.
+// same values). Nothing is written past the end.
 KVSFX_HOT void CopyWords(uint8_t* out, uint32_t distance, uint32_t length) {
     uint8_t* last = out + length - 8;
     while (out < last) {
@@ -119,7 +118,8 @@ KVSFX_HOT void CopyShort(uint8_t* out, const uint8_t* from, uint32_t length) {
     }
 }
 
-// length bytes to out from distance bytes back, within the window.
+// length bytes to out from distance bytes back, exactly: nothing is written
+// past the end. The source may start in the history before the window.
 void CopyBack(uint8_t* out, uint32_t distance, uint32_t length) {
     const uint8_t* from = out - distance;
     if (distance >= 8) {
@@ -148,28 +148,39 @@ void CopyBack(uint8_t* out, uint32_t distance, uint32_t length) {
     }
 }
 
-// A match of the fast loop whose source lies at least 16 bytes back, or
-// ahead in the previous pass without running into the window's last bytes:
-// whole 16-byte pieces, the last of which may run up to 15 bytes past the
-// match's end. The window there still holds bytes of the previous pass that
-// later matches may reach, so the 16 bytes past the end are saved first and
-// put back after. Each piece is read whole before it is written: a source
-// ahead of the destination, however close, is then read before the copy
-// overwrites it, as a forward byte-by-byte copy does.
-// Contract: out + length + 16 <= the window's allocation end, and source +
-// length + 16 likewise.
-KVSFX_HOT void CopyPieces(uint8_t* out, const uint8_t* source, uint32_t length) {
+// A match of the fast loop, in whole pieces, the last of which may run up
+// to kCopyPiece - 1 bytes past the match's end: the window's bytes past the
+// output are nobody's (the previous window lives on in the history), and
+// the loop keeps a match's end far enough from the allocation's end. A
+// piece is read only from bytes already written: its source lies at least
+// a piece back.
+KVSFX_HOT void CopyFast(uint8_t* out, uint32_t distance, uint32_t length) {
+    const uint8_t* from = out - distance;
     uint8_t* const end = out + length;
-    uint8_t beyond[kCopyPiece];
-    memcpy(beyond, end, kCopyPiece);
-    do {
-        uint8_t piece[kCopyPiece];
-        memcpy(piece, source, kCopyPiece);
-        memcpy(out, piece, kCopyPiece);
-        out += kCopyPiece;
-        source += kCopyPiece;
-    } while (out < end);
-    memcpy(end, beyond, kCopyPiece);
+    if (distance >= kCopyPiece) {
+        do {
+            uint8_t piece[kCopyPiece];
+            memcpy(piece, from, kCopyPiece);
+            memcpy(out, piece, kCopyPiece);
+            out += kCopyPiece;
+            from += kCopyPiece;
+        } while (out < end);
+    } else if (distance >= 8) {
+        do {
+            Copy8(out, from);
+            out += 8;
+            from += 8;
+        } while (out < end);
+    } else if (distance == 1) {
+        uint8_t pattern[8];
+        memset(pattern, from[0], sizeof pattern);
+        do {
+            Copy8(out, pattern);
+            out += 8;
+        } while (out < end);
+    } else {
+        CopyBack(out, distance, length);
+    }
 }
 
 // A block with no distance codes: its one slot is invalid.
@@ -178,20 +189,7 @@ const DecodeEntry kNoDistanceCode = kSlotInvalid;
 }  // namespace
 
 void CopyMatch(uint8_t* window, uint32_t pos, uint32_t distance, uint32_t length) {
-    uint8_t* out = window + pos;
-    if (distance > pos) {
-        // The source starts in the previous pass, at the window's far end,
-        // at or ahead of the destination: a forward copy reads bytes not yet
-        // overwritten, as memmove does.
-        uint32_t from = pos + kWindowSize - distance;
-        uint32_t piece = kWindowSize - from < length ? kWindowSize - from : length;
-        memmove(out, window + from, piece);
-        out += piece;
-        length -= piece;
-        if (length == 0) return;
-        // The rest comes from the window's start, the same distance back.
-    }
-    CopyBack(out, distance, length);
+    CopyBack(window + pos, distance, length);
 }
 
 // The fast loop.
@@ -234,6 +232,9 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
     uint8_t* out = window + *position;
     uint8_t* const outLimit = window + kFastWindowLimit;
     const uint8_t* const matchEnd = window + kFastMatchEnd;
+    // A match may reach back to here: the stream's first byte, or the
+    // history's once the stream has filled the window.
+    const uint8_t* const streamStart = state.windowWrapped ? window - kWindowHistory : window;
     const DecodeEntry* const literalSlots = literals.slots;
     const uint32_t literalMask = ((uint32_t)1 << literals.bits) - 1;
     const DecodeEntry* const distanceSlots = distances.slots ? distances.slots : &kNoDistanceCode;
@@ -336,31 +337,19 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
             distance = BaseAndExtra(entry, saved, bits);
         }
 
-        uint32_t pos = (uint32_t)(out - window);
+        if (distance > (uint32_t)(out - streamStart)) {  // before the stream's first byte
+            status = kInflateBadData;
+            break;
+        }
         if (out + length > matchEnd) {
             pending->length = length;
             pending->distance = distance;
             status = kMatchPending;
-            if (distance > pos && !state.windowWrapped) status = kInflateBadData;  // before the stream's first byte
             break;
         }
         Refill(bits, count, next);
         entry = literalSlots[(uint32_t)bits & literalMask];
-        // The copy: the common case in pieces, the others as CopyMatch does.
-        if (distance <= pos) {
-            if (distance >= kCopyPiece) CopyPieces(out, out - distance, length);
-            else CopyMatch(window, pos, distance, length);
-        } else {
-            if (!state.windowWrapped) {  // before the stream's first byte
-                status = kInflateBadData;
-                break;
-            }
-            const uint8_t* source = out + (kWindowSize - distance);
-            if (source + length + kCopyPiece <= window + kWindowAllocation)
-                CopyPieces(out, source, length);
-            else
-                CopyMatch(window, pos, distance, length);
-        }
+        CopyFast(out, distance, length);
         out += length;
         // The match ended at or before kFastMatchEnd: room for the literals
         // of another round.

@@ -66,7 +66,7 @@ void CheckEndRecord();
 }  // namespace
 
 int AllocateCodecBuffers() {
-    state.window = (uint8_t*)sfxPlatform.allocate(kWindowAllocation);
+    state.window = AllocateWindow();
     state.input.data = (uint8_t*)sfxPlatform.allocate(kCodecBufferAllocation);
     state.outBuffer = (uint8_t*)sfxPlatform.allocate(kCodecBufferAllocation);
     return state.window != 0 && state.input.data != 0 && state.outBuffer != 0;

@@ -10,6 +10,7 @@
 // automatic start whose run did not finish or never began; InternalError
 // ends the process itself with 1.
 #include "archive/archive.h"
+#include "codec/codec.h"
 #include "failure/failure.h"
 #include "output/output.h"
 #include "resources/messages.h"
@@ -265,7 +266,7 @@ void ResolveLongModuleName(char* path) {
 // Frees the codec buffers, closes the archive and removes an output file
 // left incomplete.
 void ReleaseResources() {
-    if (state.window != 0) sfxPlatform.release(state.window);
+    ReleaseWindow(state.window);
     state.window = 0;
     if (state.input.data != 0) sfxPlatform.release(state.input.data);
     state.input.data = 0;

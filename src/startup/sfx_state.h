@@ -27,7 +27,8 @@ enum : uint32_t {
     kCurrentNameCapacity = 288,               // currentName
     kMessageBufferSize = 500,                 // messageBuffer, and every message text by default
     kWindowSize = 32768,                      // the inflater's sliding window
-    kWindowAllocation = 32776,                // what start-up allocates for it (last 8 unused)
+    kWindowAllocation = 32776,                // from the window's start: the window and 8 bytes a copy may overrun into
+    kWindowHistory = 32768,                   // before the window: a copy of the last full window (AllocateWindow)
     kChunkSize = 2048,                        // one refill of the input, one write-out of output
     kCodecBufferAllocation = 2068,            // InputBuffer area and outBuffer allocations
     kMaxOutputPath = 259,                     // longest output path

@@ -19,7 +19,7 @@ namespace {
 const char kCanary[] = "C:\\Programme\\Kelvra";
 
 bool SetUp() {
-    state.window = (uint8_t*)sfxPlatform.allocate(kWindowAllocation);
+    state.window = AllocateWindow();
     state.input.data = (uint8_t*)sfxPlatform.allocate(kCodecBufferAllocation);
     state.outBuffer = (uint8_t*)sfxPlatform.allocate(kCodecBufferAllocation);
     BuildCrcTable();

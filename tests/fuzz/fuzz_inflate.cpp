@@ -25,7 +25,7 @@ int32_t DiscardWrite(FileHandle, const void*, uint32_t count) { return (int32_t)
 
 bool SetUp() {
     sfxPlatform.writeFile = DiscardWrite;
-    state.window = (uint8_t*)sfxPlatform.allocate(kWindowAllocation);
+    state.window = AllocateWindow();
     state.outBuffer = (uint8_t*)sfxPlatform.allocate(kCodecBufferAllocation);
     state.input.data = (uint8_t*)sfxPlatform.allocate(kCodecBufferAllocation);
     state.messageBuffer = (char*)sfxPlatform.allocate(kMessageBufferSize);

@@ -20,7 +20,7 @@ void AllocateStartupBuffers() {
 }
 
 void ReleaseStartupBuffers() {
-    sfxPlatform.release(state.window);
+    ReleaseWindow(state.window);
     sfxPlatform.release(state.outBuffer);
     sfxPlatform.release(state.input.data);
     sfxPlatform.release(state.messageBuffer);
