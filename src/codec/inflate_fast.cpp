@@ -37,6 +37,9 @@ enum : uint32_t {
     // word's top after a refill).
     kLiteralsPerRefill = kWordBits == 64 ? 3 : 1,
     kCopyPiece = 16,
+    // The bytes a match copy of the fast loop writes at least: it may run
+    // this many bytes less one past the match's end.
+    kFastCopyBytes = 32,
     // The loop runs while windowPos is below this: the literals of a round
     // end before the window's end, where it must be flushed.
     kFastWindowLimit = kWindowSize - kLiteralsPerRefill,
@@ -44,7 +47,7 @@ enum : uint32_t {
     // bytes a copy may write past its end then lie within the window's
     // allocation, and the window is not full after it. The careful path
     // copies the others.
-    kFastMatchEnd = kWindowAllocation - kCopyPiece,
+    kFastMatchEnd = kWindowAllocation - kFastCopyBytes,
     // The loop runs while the reader's fill holds this many bytes: a round
     // refills at most three times, each loading one word and taking at most
     // its size less one byte.
@@ -91,6 +94,13 @@ KVSFX_HOT DecodeEntry SubTableSlot(const CodeTables& code, DecodeEntry link, Bit
 }
 
 KVSFX_HOT void Copy8(uint8_t* to, const uint8_t* from) { memcpy(to, from, 8); }
+// Read whole before it is written: the source may lie less than 16 bytes
+// back only where the caller says so.
+KVSFX_HOT void Copy16(uint8_t* to, const uint8_t* from) {
+    uint8_t piece[16];
+    memcpy(piece, from, 16);
+    memcpy(to, piece, 16);
+}
 KVSFX_HOT void Copy4(uint8_t* to, const uint8_t* from) { memcpy(to, from, 4); }
 
 // length >= 8 bytes from distance >= 8 back: whole words, the last one
@@ -148,36 +158,50 @@ void CopyBack(uint8_t* out, uint32_t distance, uint32_t length) {
     }
 }
 
-// A match of the fast loop, in whole pieces, the last of which may run up
-// to kCopyPiece - 1 bytes past the match's end: the window's bytes past the
-// output are nobody's (the previous window lives on in the history), and
-// the loop keeps a match's end far enough from the allocation's end. A
-// piece is read only from bytes already written: its source lies at least
-// a piece back.
+// A match of the fast loop, in whole pieces, kFastCopyBytes at least: the
+// copy may run up to kFastCopyBytes - 1 bytes past the match's end. The
+// window's bytes past the output are nobody's (the previous window lives on
+// in the history), and the loop keeps a match's end far enough from the
+// allocation's end. A piece is read only from bytes already written: its
+// source lies at least a piece back.
 KVSFX_HOT void CopyFast(uint8_t* out, uint32_t distance, uint32_t length) {
     const uint8_t* from = out - distance;
     uint8_t* const end = out + length;
+    // Most matches are short: their first kFastCopyBytes go without a test.
     if (distance >= kCopyPiece) {
-        do {
-            uint8_t piece[kCopyPiece];
-            memcpy(piece, from, kCopyPiece);
-            memcpy(out, piece, kCopyPiece);
+        Copy16(out, from);
+        Copy16(out + kCopyPiece, from + kCopyPiece);
+        out += 2 * kCopyPiece;
+        from += 2 * kCopyPiece;
+        while (out < end) {
+            Copy16(out, from);
             out += kCopyPiece;
             from += kCopyPiece;
-        } while (out < end);
+        }
     } else if (distance >= 8) {
-        do {
+        Copy8(out, from);
+        Copy8(out + 8, from + 8);
+        Copy8(out + 16, from + 16);
+        Copy8(out + 24, from + 24);
+        out += 32;
+        from += 32;
+        while (out < end) {
             Copy8(out, from);
             out += 8;
             from += 8;
-        } while (out < end);
+        }
     } else if (distance == 1) {
         uint8_t pattern[8];
         memset(pattern, from[0], sizeof pattern);
-        do {
+        Copy8(out, pattern);
+        Copy8(out + 8, pattern);
+        Copy8(out + 16, pattern);
+        Copy8(out + 24, pattern);
+        out += 32;
+        while (out < end) {
             Copy8(out, pattern);
             out += 8;
-        } while (out < end);
+        }
     } else {
         CopyBack(out, distance, length);
     }
