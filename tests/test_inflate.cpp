@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "codec/inflate.h"
 #include "startup/sfx_state.h"
 #include "support/inflate_harness.h"
 
@@ -120,6 +121,20 @@ TEST_F(InflateDifferential, ZlibEveryLevelAndStrategy) {
                      [&](const Bytes& data) { return ZlibDeflate(data, level, strategy); });
             if (HasFatalFailure()) return;
         }
+}
+
+// The loop built for processors with BMI2 (where this one has it) and the
+// portable one decode alike.
+TEST_F(InflateDifferential, BothLoopsOfTheProcessor) {
+    for (int shifts = 0; shifts < 2; shifts++) {
+        SCOPED_TRACE(UseShiftInstructions(shifts) ? "BMI2 loop" : "portable loop");
+        for (int level : {1, 6, 9}) {
+            CheckAll("zlib level " + std::to_string(level),
+                     [&](const Bytes& data) { return ZlibDeflate(data, level, Z_DEFAULT_STRATEGY); });
+            if (HasFatalFailure()) break;
+        }
+    }
+    UseShiftInstructions(1);
 }
 
 TEST_F(InflateDifferential, ZlibSmallBlocksAndWindows) {

@@ -161,6 +161,11 @@ struct PendingMatch {
 int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, const CodeTables& distances,
                PendingMatch* pending);
 
+// Whether DecodeFast may use the processor's BMI2 shifts where it has them
+// (the first stream allows it); 1 when it does. Tests turn it off to check
+// the portable loop.
+int UseShiftInstructions(int allowed);
+
 // Copies a match of length bytes from distance (1..32768) back to window
 // position pos, exactly as a byte-by-byte copy in increasing order would; a
 // source before index 0 lies in the history before the window.

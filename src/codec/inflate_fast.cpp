@@ -15,6 +15,15 @@
 #include "codec/inflate.h"
 #include "startup/sfx_state.h"
 
+// On x86-64 the loop is built twice, the second time for processors with
+// BMI2, whose shifts by a register's count take one instruction and leave
+// the flags alone; the first processor to run it chooses (UseShiftInstructions).
+// The 32-bit stub has one loop: it stays small and runs on a 486.
+#if defined(__x86_64__) && !defined(KVSFX_NARROW_BIT_BUFFER)
+#include <cpuid.h>
+#define KVSFX_SHIFT_DISPATCH 1
+#endif
+
 namespace {
 
 #define KVSFX_HOT inline __attribute__((always_inline))
@@ -235,8 +244,10 @@ void CopyMatch(uint8_t* window, uint32_t pos, uint32_t distance, uint32_t length
 // *position; kInflateOk after an end of block, kInflateBadData on an invalid
 // code or a distance before the stream's first byte, kBlockGoesOn when the
 // assumptions no longer hold.
-int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, const CodeTables& distances,
-               PendingMatch* pending) {
+namespace {
+
+KVSFX_HOT int DecodeFastLoop(BitInput* in, uint32_t* position, const CodeTables& literals,
+                             const CodeTables& distances, PendingMatch* pending) {
     const uint8_t* next = in->next;
     const uint8_t* const end = next + (in->left > 0 ? in->left : 0);  // of the reader's fill
     uint32_t count = in->count;
@@ -387,4 +398,42 @@ int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, con
     in->next = next;
     *position = (uint32_t)(out - window);
     return status;
+}
+
+#ifdef KVSFX_SHIFT_DISPATCH
+__attribute__((target("bmi2"))) int DecodeFastBmi2(BitInput* in, uint32_t* position, const CodeTables& literals,
+                                                   const CodeTables& distances, PendingMatch* pending) {
+    return DecodeFastLoop(in, position, literals, distances, pending);
+}
+
+bool HasBmi2() {
+    unsigned int eax, ebx, ecx, edx;
+    if (__get_cpuid_max(0, 0) < 7) return false;
+    __cpuid_count(7, 0, eax, ebx, ecx, edx);
+    return (ebx & bit_BMI2) != 0;
+}
+
+// -1 until the first stream asks the processor.
+int shiftInstructions = -1;
+#endif
+
+}  // namespace
+
+int UseShiftInstructions(int allowed) {
+#ifdef KVSFX_SHIFT_DISPATCH
+    shiftInstructions = allowed && HasBmi2();
+    return shiftInstructions;
+#else
+    (void)allowed;
+    return 0;
+#endif
+}
+
+int DecodeFast(BitInput* in, uint32_t* position, const CodeTables& literals, const CodeTables& distances,
+               PendingMatch* pending) {
+#ifdef KVSFX_SHIFT_DISPATCH
+    if (shiftInstructions < 0) UseShiftInstructions(1);
+    if (shiftInstructions) return DecodeFastBmi2(in, position, literals, distances, pending);
+#endif
+    return DecodeFastLoop(in, position, literals, distances, pending);
 }
