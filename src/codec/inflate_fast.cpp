@@ -167,15 +167,14 @@ void CopyBack(uint8_t* out, uint32_t distance, uint32_t length) {
     }
 }
 
-// A match of the fast loop, in whole pieces, kFastCopyBytes at least: the
-// copy may run up to kFastCopyBytes - 1 bytes past the match's end. The
+// A match of the fast loop, from `from` (distance back) up to end, in whole
+// pieces, kFastCopyBytes at least: the copy may run up to kFastCopyBytes - 1
+// bytes past the match's end. The
 // window's bytes past the output are nobody's (the previous window lives on
 // in the history), and the loop keeps a match's end far enough from the
 // allocation's end. A piece is read only from bytes already written: its
 // source lies at least a piece back.
-KVSFX_HOT void CopyFast(uint8_t* out, uint32_t distance, uint32_t length) {
-    const uint8_t* from = out - distance;
-    uint8_t* const end = out + length;
+KVSFX_HOT void CopyFast(uint8_t* out, const uint8_t* from, uint32_t distance, uint8_t* const end) {
     // Most matches are short: their first kFastCopyBytes go without a test.
     if (distance >= kCopyPiece) {
         Copy16(out, from);
@@ -212,7 +211,7 @@ KVSFX_HOT void CopyFast(uint8_t* out, uint32_t distance, uint32_t length) {
             out += 8;
         }
     } else {
-        CopyBack(out, distance, length);
+        CopyBack(out, distance, (uint32_t)(end - out));
     }
 }
 
@@ -266,7 +265,7 @@ KVSFX_HOT int DecodeFastLoop(BitInput* in, uint32_t* position, const CodeTables&
     uint8_t* const window = state.window;
     uint8_t* out = window + *position;
     uint8_t* const outLimit = window + kFastWindowLimit;
-    const uint8_t* const matchEnd = window + kFastMatchEnd;
+    uint8_t* const matchEnd = window + kFastMatchEnd;
     // A match may reach back to here: the stream's first byte, or the
     // history's once the stream has filled the window.
     const uint8_t* const streamStart = state.windowWrapped ? window - kWindowHistory : window;
@@ -372,11 +371,15 @@ KVSFX_HOT int DecodeFastLoop(BitInput* in, uint32_t* position, const CodeTables&
             distance = BaseAndExtra(entry, saved, bits);
         }
 
-        if (distance > (uint32_t)(out - streamStart)) {  // before the stream's first byte
+        // The source, as an address: the history lies below the window,
+        // and a distance reaches at most a window back.
+        const uintptr_t from = (uintptr_t)out - distance;
+        if (from < (uintptr_t)streamStart) {  // before the stream's first byte
             status = kInflateBadData;
             break;
         }
-        if (out + length > matchEnd) {
+        uint8_t* const copyEnd = out + length;
+        if (copyEnd > matchEnd) {
             pending->length = length;
             pending->distance = distance;
             status = kMatchPending;
@@ -384,8 +387,8 @@ KVSFX_HOT int DecodeFastLoop(BitInput* in, uint32_t* position, const CodeTables&
         }
         Refill(bits, count, next);
         entry = literalSlots[(uint32_t)bits & literalMask];
-        CopyFast(out, distance, length);
-        out += length;
+        CopyFast(out, (const uint8_t*)from, distance, copyEnd);
+        out = copyEnd;
         // The match ended at or before kFastMatchEnd: room for the literals
         // of another round.
         if (next > inputLimit) break;
