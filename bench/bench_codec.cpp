@@ -17,9 +17,10 @@
 // decoders alone: ours in memory mode (as for the embedded streams), zlib
 // raw (windowBits -15) and libdeflate, each into the target. Stored blocks
 // are measured apart, on the same corpus deflated at level 0. Each decoder
-// makes several passes over all streams, interleaved with the others; the
-// best pass counts, in processor time of the thread. Prints one
-// "name: value" line per figure.
+// makes several passes over all streams, in processor time of the thread,
+// ours and its peer one right after the other: a ratio is the median of the
+// passes' ratios, printed with their spread and each side's best pass.
+// Prints one "name: value" line per figure.
 //
 // KVSFX_BENCH_CORPUS_MB in the environment makes the corpus smaller (at
 // least 3 MB), for a run under an emulator. Built with KVSFX_NO_LIBDEFLATE
@@ -125,6 +126,33 @@ double Seconds(const std::function<void()>& work) {
 void Fail(const char* what) {
     fprintf(stderr, "bench_codec: %s\n", what);
     exit(1);
+}
+
+// The seconds of one decoder's passes.
+struct Timing {
+    std::vector<double> seconds;
+    void Add(double value) { seconds.push_back(value); }
+    double Best() const { return *std::min_element(seconds.begin(), seconds.end()); }
+};
+
+std::string Format(const char* format, double value) {
+    char text[64];
+    snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+// "name: ratio" of the peer's time to ours: the median of the passes'
+// ratios, with their spread, each side's best pass and the corpus beside.
+void PrintRatio(const char* name, const Timing& peer, const Timing& ours, const char* peerName,
+                const std::string& corpusNote) {
+    std::vector<double> ratios;
+    for (size_t i = 0; i < ours.seconds.size() && i < peer.seconds.size(); i++)
+        ratios.push_back(peer.seconds[i] / ours.seconds[i]);
+    std::sort(ratios.begin(), ratios.end());
+    const size_t n = ratios.size();
+    const double median = n % 2 ? ratios[n / 2] : (ratios[n / 2 - 1] + ratios[n / 2]) / 2;
+    printf("%s: %.2f  (median of %zu paired passes [%.2f-%.2f]; best passes: ours %.3f s, %s %.3f s; %s)\n", name,
+           median, n, ratios.front(), ratios.back(), ours.Best(), peerName, peer.Best(), corpusNote.c_str());
 }
 
 // The output file of our file mode: write-outs copied into the target.
@@ -262,17 +290,30 @@ int main() {
         if ((uint32_t)crc32(0, target.data(), (uInt)s.size) != s.crc) Fail("our inflater wrote other bytes");
     }
 
-    double bestEntries = 1e9, bestOurs = 1e9, bestStored = 1e9, bestZlib = 1e9;
-    double bestLibdeflateWithCrc = 1e9, bestLibdeflate = 1e9, bestLibdeflateStored = 1e9;
+    // Each pass times every decoder, ours and its peer one after the other
+    // (which of the two goes first turns from pass to pass), so that each
+    // ratio is taken from two runs made under the same conditions.
+    Timing entries, oursMemory, oursStoredTimes, zlibTimes, libdeflateWithCrcTimes, libdeflateTimes, libdeflateStoredTimes;
     for (int pass = 0; pass < kPasses; pass++) {
-        bestEntries = std::min(bestEntries, Seconds(oursAsEntries));
-        bestOurs = std::min(bestOurs, Seconds(ours));
-        bestZlib = std::min(bestZlib, Seconds(zlib));
-        bestStored = std::min(bestStored, Seconds(oursStored));
+        const bool oursFirst = pass % 2 == 0;
+        auto pair = [&](Timing* oursTiming, const std::function<void()>& oursWork, Timing* peerTiming,
+                        const std::function<void()>& peerWork) {
+            if (oursFirst) oursTiming->Add(Seconds(oursWork));
+            if (peerWork) peerTiming->Add(Seconds(peerWork));
+            if (!oursFirst) oursTiming->Add(Seconds(oursWork));
+        };
 #ifndef KVSFX_NO_LIBDEFLATE
-        bestLibdeflateWithCrc = std::min(bestLibdeflateWithCrc, Seconds(libdeflateWithCrc));
-        bestLibdeflate = std::min(bestLibdeflate, Seconds(libdeflate));
-        bestLibdeflateStored = std::min(bestLibdeflateStored, Seconds(libdeflateStored));
+        pair(&entries, oursAsEntries, &libdeflateWithCrcTimes, libdeflateWithCrc);
+        pair(&oursMemory, ours, &libdeflateTimes, libdeflate);
+        pair(&oursStoredTimes, oursStored, &libdeflateStoredTimes, libdeflateStored);
+#else
+        pair(&entries, oursAsEntries, nullptr, nullptr);
+        pair(&oursStoredTimes, oursStored, nullptr, nullptr);
+#endif
+        // zlib's pass follows ours in memory mode, the pair's first or second.
+        zlibTimes.Add(Seconds(zlib));
+#ifdef KVSFX_NO_LIBDEFLATE
+        oursMemory.Add(Seconds(ours));
 #endif
     }
     inflateEnd(&z);
@@ -306,23 +347,27 @@ int main() {
 #endif
     }
     if (ourCrc != zlibCrc || ourPiecesCrc != zlibCrc || libdeflateCrc != zlibCrc) Fail("the CRC-32s differ");
-    const bool withLibdeflate = bestLibdeflate < 1e9;
+    const bool withLibdeflate = !libdeflateTimes.seconds.empty();
 
     const double gigabytes = corpus.size() / 1e9;
     printf("corpus_mb: %.1f\n", megabytes);
     printf("corpus_streams: %zu\n", streams.size());
     printf("corpus_compressed_ratio: %.3f\n", (double)compressedTotal / corpus.size());
-    printf("inflate_entry_mbps: %.1f\n", megabytes / bestEntries);
-    if (withLibdeflate) printf("libdeflate_with_crc32_mbps: %.1f\n", megabytes / bestLibdeflateWithCrc);
-    if (withLibdeflate) printf("inflate_vs_libdeflate: %.2f\n", bestLibdeflateWithCrc / bestEntries);
-    printf("inflate_mbps: %.1f\n", megabytes / bestOurs);
-    if (withLibdeflate) printf("libdeflate_inflate_mbps: %.1f\n", megabytes / bestLibdeflate);
-    if (withLibdeflate) printf("inflate_pure_vs_libdeflate: %.2f\n", bestLibdeflate / bestOurs);
-    printf("zlib_inflate_mbps: %.1f\n", megabytes / bestZlib);
-    printf("inflate_vs_zlib: %.2f\n", bestZlib / bestOurs);
-    printf("stored_mbps: %.1f\n", megabytes / bestStored);
-    if (withLibdeflate) printf("libdeflate_stored_mbps: %.1f\n", megabytes / bestLibdeflateStored);
-    if (withLibdeflate) printf("stored_vs_libdeflate: %.2f\n", bestLibdeflateStored / bestStored);
+    const std::string corpusNote = "corpus " + Format("%.1f", megabytes) + " MB in " +
+                                   std::to_string(streams.size()) + " streams";
+    printf("inflate_entry_mbps: %.1f\n", megabytes / entries.Best());
+    if (withLibdeflate) printf("libdeflate_with_crc32_mbps: %.1f\n", megabytes / libdeflateWithCrcTimes.Best());
+    if (withLibdeflate)
+        PrintRatio("inflate_vs_libdeflate", libdeflateWithCrcTimes, entries, "libdeflate with CRC-32", corpusNote);
+    printf("inflate_mbps: %.1f\n", megabytes / oursMemory.Best());
+    if (withLibdeflate) printf("libdeflate_inflate_mbps: %.1f\n", megabytes / libdeflateTimes.Best());
+    if (withLibdeflate) PrintRatio("inflate_pure_vs_libdeflate", libdeflateTimes, oursMemory, "libdeflate", corpusNote);
+    printf("zlib_inflate_mbps: %.1f\n", megabytes / zlibTimes.Best());
+    PrintRatio("inflate_vs_zlib", zlibTimes, oursMemory, "zlib", corpusNote);
+    printf("stored_mbps: %.1f\n", megabytes / oursStoredTimes.Best());
+    if (withLibdeflate) printf("libdeflate_stored_mbps: %.1f\n", megabytes / libdeflateStoredTimes.Best());
+    if (withLibdeflate)
+        PrintRatio("stored_vs_libdeflate", libdeflateStoredTimes, oursStoredTimes, "libdeflate", corpusNote);
     printf("crc32_gbps: %.2f\n", gigabytes / bestOurCrc);
     printf("crc32_2k_gbps: %.2f\n", gigabytes / bestOurPiecesCrc);
     printf("zlib_crc32_gbps: %.2f\n", gigabytes / bestZlibCrc);
