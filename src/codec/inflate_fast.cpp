@@ -17,7 +17,8 @@
 
 // On x86-64 the loop is built twice, the second time for processors with
 // BMI2, whose shifts by a register's count take one instruction and leave
-// the flags alone; the first processor to run it chooses (UseShiftInstructions).
+// the flags alone; the first stream asks the processor which
+// (UseShiftInstructions).
 // The 32-bit stub has one loop: it stays small and runs on a 486.
 #if defined(__x86_64__) && !defined(KVSFX_NARROW_BIT_BUFFER)
 #include <cpuid.h>
@@ -224,6 +225,8 @@ void CopyMatch(uint8_t* window, uint32_t pos, uint32_t distance, uint32_t length
     CopyBack(window + pos, distance, length);
 }
 
+namespace {
+
 // The fast loop.
 // Assumes, at the top of every round: at least kFastInputBytes bytes in the
 // reader's current fill, and windowPos below kFastWindowLimit, so that
@@ -243,8 +246,6 @@ void CopyMatch(uint8_t* window, uint32_t pos, uint32_t distance, uint32_t length
 // *position; kInflateOk after an end of block, kInflateBadData on an invalid
 // code or a distance before the stream's first byte, kBlockGoesOn when the
 // assumptions no longer hold.
-namespace {
-
 KVSFX_HOT int DecodeFastLoop(BitInput* in, uint32_t* position, const CodeTables& literals,
                              const CodeTables& distances, PendingMatch* pending) {
     const uint8_t* next = in->next;
