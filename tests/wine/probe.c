@@ -10,7 +10,7 @@
  * Started with arguments, it stands in for the archiver instead: it writes
  * its whole command line into "launched.txt" beside itself and ends.
  *
- * A window line:  WINDOW <handle> <x> <y> <w> <h> <enabled> <pid>|<caption>
+ * A window line:  WINDOW <handle> <x> <y> <w> <h> <enabled> <pid> <foreground>|<caption>
  * A control line: ITEM <id> <class> <visible> <enabled> <checked> <x> <y> <w> <h> <extra> <need-w> <need-h>|<text>
  * Coordinates are screen pixels; <extra> is the meter's position (or -1).
  * <need-w> <need-h> is the room a static text control's text needs, word
@@ -130,8 +130,9 @@ static BOOL CALLBACK put_window(HWND window, LPARAM with_items) {
     use_dialog_font(window);
     GetWindowRect(window, &frame);
     GetWindowThreadProcessId(window, &pid);
-    printf("WINDOW %p %ld %ld %ld %ld %d %lu|", (void *)window, frame.left, frame.top, frame.right - frame.left,
-           frame.bottom - frame.top, IsWindowEnabled(window) ? 1 : 0, (unsigned long)pid);
+    printf("WINDOW %p %ld %ld %ld %ld %d %lu %d|", (void *)window, frame.left, frame.top, frame.right - frame.left,
+           frame.bottom - frame.top, IsWindowEnabled(window) ? 1 : 0, (unsigned long)pid,
+           GetForegroundWindow() == window ? 1 : 0);
     put_text(text);
     putchar('\n');
     if (with_items) EnumChildWindows(window, put_item, (LPARAM)window);

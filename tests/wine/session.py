@@ -17,6 +17,8 @@ import time
 from wine import Unavailable, Wine  # noqa: F401 (Unavailable: for the scripts)
 
 SCREEN = (800, 600)
+# Seconds a window found is given to become the foreground one (wait_window).
+FOCUS_GRACE = 10
 TITLE = 'Kelvra Self-Extractor'
 
 
@@ -70,7 +72,8 @@ class Window:
         head, _, caption = line.partition('|')
         fields = head.split()
         self.handle = fields[1]
-        self.x, self.y, self.width, self.height, self.enabled, self.pid = (int(v) for v in fields[2:8])
+        self.x, self.y, self.width, self.height, self.enabled, self.pid, self.foreground = (
+            int(v) for v in fields[2:9])
         self.caption = unescape(caption)
         self.items = []
 
@@ -213,12 +216,17 @@ class Session:
         (a function of the window), or with gone set, waits until none is
         left. Fails with what is on the screen at the deadline."""
         deadline = time.time() + timeout
+        # Keys go to the foreground window: a window that has just appeared
+        # is given this long to become it before it is returned all the same.
+        focus_deadline = None
         while True:
             found = [w for w in self.dump(caption) if where is None or where(w)]
             if gone and not found:
                 return None
             if found and not gone:
-                return found[0]
+                focus_deadline = focus_deadline or time.time() + FOCUS_GRACE
+                if found[0].foreground or time.time() > min(focus_deadline, deadline):
+                    return found[0]
             if time.time() > deadline:
                 raise TestFailure('%s %r%s; on the screen: %r' % (
                     'still there:' if gone else 'no window', caption, '' if gone else ' as expected',
