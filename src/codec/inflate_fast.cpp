@@ -62,11 +62,14 @@ enum : uint32_t {
     // refills at most three times, each loading one word and taking at most
     // its size less one byte.
     kFastInputBytes = 16,
+    // A distance code and its extra bits: 15 + 13.
+    kMaxDistanceBits = 28,
 };
 static_assert((uint32_t)kFastMatchEnd < (uint32_t)kFastWindowLimit,
               "after a match of the fast loop the window has room for another round");
 static_assert(3 * 15 + 11 <= kWordBits || kLiteralsPerRefill == 1, "three literals and a lookup per refill");
-static_assert(kRefilledBits >= 15 + 5 + 15 + 13 || kWordBits == 32, "a whole match per refill on 64 bits");
+static_assert(kRefilledBits >= 2 * 15 + 15 + 5 || kWordBits == 32, "two literals and a length code per refill");
+static_assert(kRefilledBits >= 15 + 5 + kMaxDistanceBits || kWordBits == 32, "a whole match per refill on 64 bits");
 static_assert(kRefilledBits >= 15 + 5, "a length code and its extra bits per refill");
 
 KVSFX_HOT BitWord LoadWord(const uint8_t* p) {
@@ -235,10 +238,12 @@ namespace {
 // code looked up. A match that would end past kFastMatchEnd ends the loop
 // undone (kMatchPending), so that every copy stays within the window's
 // allocation.
-// On 64 bits a refill holds a whole round: three literals, or a length
-// code with its extra bits and a distance code with its extra bits (15 + 5
-// + 15 + 13 = 48 bits); the 32-bit buffer refills before the distance, and
-// once more between a long distance code and its extra bits.
+// On 64 bits a refill holds three literals, or up to two literals and a
+// length code with its extra bits: the distance that follows refills first
+// unless the bits left hold its longest code (a match at the round's start:
+// 15 + 5 + 15 + 13 = 48 bits). The 32-bit buffer refills after each
+// literal, before each distance, and once more between a long distance
+// code and its extra bits.
 // Every round ends with a refill and the next slot looked up, before the
 // bytes of the current match are copied, so that the lookup overlaps the
 // copy.
@@ -279,42 +284,52 @@ KVSFX_HOT int DecodeFastLoop(BitInput* in, uint32_t* position, const CodeTables&
     Refill(bits, count, next);
     DecodeEntry entry = literalSlots[(uint32_t)bits & literalMask];
     for (;;) {
-        BitWord saved;
+        // Every slot's bits are consumed before it is told apart: a length
+        // or distance takes its extra bits from the bits saved before.
+        BitWord saved = bits;
+        bits >>= (uint8_t)entry;
+        count -= entry;
         if (entry & kSlotLiteral) {
-            // Literals, as many as one refill holds.
-            bits >>= (uint8_t)entry;
-            count -= entry;
             uint8_t literal = (uint8_t)(entry >> 16);
             entry = literalSlots[(uint32_t)bits & literalMask];
             *out++ = literal;
-            if (kLiteralsPerRefill > 1 && (entry & kSlotLiteral)) {
-                bits >>= (uint8_t)entry;
-                count -= entry;
+            if (kLiteralsPerRefill == 1) {
+                Refill(bits, count, next);
+                if (out >= outLimit || next > inputLimit) break;
+                continue;
+            }
+            // Up to two more literals from the same refill; a code of
+            // another kind after them goes on below with its bits consumed.
+            saved = bits;
+            bits >>= (uint8_t)entry;
+            count -= entry;
+            if (entry & kSlotLiteral) {
                 literal = (uint8_t)(entry >> 16);
                 entry = literalSlots[(uint32_t)bits & literalMask];
                 *out++ = literal;
-                if (kLiteralsPerRefill > 2 && (entry & kSlotLiteral)) {
-                    bits >>= (uint8_t)entry;
-                    count -= entry;
+                saved = bits;
+                bits >>= (uint8_t)entry;
+                count -= entry;
+                if (entry & kSlotLiteral) {
                     literal = (uint8_t)(entry >> 16);
                     entry = literalSlots[(uint32_t)bits & literalMask];
+                    Refill(bits, count, next);
                     *out++ = literal;
+                    if (out >= outLimit || next > inputLimit) break;
+                    continue;
                 }
             }
-            Refill(bits, count, next);
-            if (out >= outLimit || next > inputLimit) break;
-            continue;
         }
 
         if (entry & kSlotExceptional) {
             if (entry & kSlotLink) {
-                // A code longer than the root's width.
+                // A code longer than the root's width: the root's bits are
+                // consumed, the sub-table's slot is consumed here.
+                entry = SubTableSlot(literals, entry, bits);
+                saved = bits;
                 bits >>= (uint8_t)entry;
                 count -= entry;
-                entry = SubTableSlot(literals, entry, bits);
                 if (entry & kSlotLiteral) {
-                    bits >>= (uint8_t)entry;
-                    count -= entry;
                     *out++ = (uint8_t)(entry >> 16);
                     Refill(bits, count, next);
                     entry = literalSlots[(uint32_t)bits & literalMask];
@@ -323,8 +338,6 @@ KVSFX_HOT int DecodeFastLoop(BitInput* in, uint32_t* position, const CodeTables&
                 }
             }
             if (entry & kSlotEndOfBlock) {
-                bits >>= (uint8_t)entry;
-                count -= entry;
                 status = kInflateOk;
                 break;
             }
@@ -334,12 +347,10 @@ KVSFX_HOT int DecodeFastLoop(BitInput* in, uint32_t* position, const CodeTables&
             }
         }
 
-        // A match: its length, then its distance.
-        saved = bits;
-        bits >>= (uint8_t)entry;
-        count -= entry;
+        // A match: its length, then its distance, which needs up to
+        // kMaxDistanceBits (the 32-bit buffer refills before it anyway).
         uint32_t length = BaseAndExtra(entry, saved, bits);
-        if (kWordBits == 32) Refill(bits, count, next);
+        if (kWordBits == 32 || (count & 0xFF) < kMaxDistanceBits) Refill(bits, count, next);
         entry = distanceSlots[(uint32_t)bits & distanceMask];
         if (entry & kSlotExceptional) {
             if (entry & kSlotInvalid) {
