@@ -155,6 +155,53 @@ TEST_F(InflateDifferential, LibdeflateEveryLevel) {
     }
 }
 
+// Stored runs of more than a window between compressed parts whose matches
+// reach back into them, and across them into the part before: in memory
+// mode a long stored block goes around the window, whose history must then
+// hold the run's last bytes.
+TEST_F(InflateDifferential, StoredRunsBetweenCompressedParts) {
+    const Bytes text = TextLike(9000, 21), noise = NoiseBytes(50000, 22), more = NoiseBytes(40000, 23);
+    struct Part {
+        int level;
+        Bytes data;
+    };
+    const std::vector<Part> parts = {
+        {6, Bytes(text.begin(), text.begin() + 7000)},
+        {0, noise},
+        {6, Bytes(noise.begin() + 20000, noise.end())},
+        {6, Bytes(text.begin(), text.begin() + 3000)},
+        {0, more},
+        {9, text},
+        {0, Bytes(more.begin(), more.begin() + 33000)},
+    };
+    z_stream z = {};
+    ASSERT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    Bytes data, stream(400000);
+    z.next_out = stream.data();
+    z.avail_out = (uInt)stream.size();
+    for (const Part& part : parts) {
+        ASSERT_EQ(deflateParams(&z, part.level, Z_DEFAULT_STRATEGY), Z_OK);
+        z.next_in = (Bytef*)part.data.data();
+        z.avail_in = (uInt)part.data.size();
+        ASSERT_EQ(deflate(&z, Z_NO_FLUSH), Z_OK);
+        data.insert(data.end(), part.data.begin(), part.data.end());
+    }
+    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    stream.resize(z.total_out);
+    deflateEnd(&z);
+    ASSERT_EQ(ZlibInflate(stream, data.size()), data);
+    Check(stream, data, false);
+
+    // A target too small for the second run: filled to its end, as ever.
+    InflateOptions options;
+    options.target = Target::Memory;
+    options.capacity = (uint32_t)data.size() - 60000;
+    InflateOutcome outcome = RunInflate(stream, options);
+    EXPECT_EQ(outcome.result, 0);
+    ASSERT_EQ(outcome.output.size(), options.capacity);
+    EXPECT_TRUE(std::equal(outcome.output.begin(), outcome.output.end(), data.begin()));
+}
+
 // The window is never cleared and the bit buffer starts empty: streams
 // decoded one after the other each come out whole, whatever the one before
 // left behind (a last block ending inside a byte, a full window).

@@ -33,6 +33,8 @@ int UseFastCrc(int allowed);
 
 // Output stage.
 void FlushWindow(uint32_t count);
+// Memory mode: count bytes to the target as the window's would go.
+void PutIntoMemory(const uint8_t* from, uint32_t count);
 void WriteOutputBuffer();
 
 // Traditional decryption.

@@ -70,6 +70,9 @@ enum : uint32_t {
     // A refill loads 8 bytes at once while the reader's current fill holds
     // that many.
     kFastInputBytes = 8,
+    // windowWrapped: the stream has filled the window, and its history is
+    // still the memory target's last window (StoredAroundWindow).
+    kHistoryInTarget = 2,
 };
 
 // ---------------------------------------------------------------------------
@@ -309,6 +312,10 @@ int DecodeOneSymbol(BitInput* in, uint32_t* position, const CodeTables& literals
 int DecodeCodes(const DecodeTable* literals, const DecodeTable* distances, uint32_t literalBits,
                 uint32_t distanceBits) {
     if (literals == 0) return kInflateBadData;  // no literal/length codes: not even the end of block
+    if (state.windowWrapped == kHistoryInTarget) {
+        memcpy(state.window - kWindowHistory, state.outPtr - kWindowSize, kWindowSize);
+        state.windowWrapped = 1;
+    }
     CodeTables literalCode = TablesOf(literals, literalBits);
     CodeTables distanceCode = TablesOf(distances, distanceBits);
     BitInput in;
@@ -328,6 +335,27 @@ int DecodeCodes(const DecodeTable* literals, const DecodeTable* distances, uint3
         StoreBits(&in);
     }
     return status;
+}
+
+// Memory mode: a stored block of at least a window's length that lies whole
+// in the reader's fill and fits in the target goes there in one copy, after
+// the window's pending bytes, instead of through the window. The target
+// then ends with the stream's last full window: the history of an empty
+// window, copied only when a compressed block needs it (kHistoryInTarget),
+// so that a run of long stored blocks is copied once. false when the block
+// goes through the window.
+bool StoredAroundWindow(BitInput* in, uint32_t* position, uint32_t length) {
+    uint32_t pending = *position;
+    if (!state.memoryMode || length < kWindowSize || (uint32_t)in->left < length ||
+        state.outLimit - state.outPtr < (ptrdiff_t)(pending + length))  // the target never passes its limit
+        return false;
+    FlushWindow(pending);
+    PutIntoMemory(in->next, length);
+    in->next += length;
+    in->left -= (int32_t)length;
+    state.windowWrapped = kHistoryInTarget;
+    *position = 0;
+    return true;
 }
 
 int InflateStoredBlock() {
@@ -356,6 +384,7 @@ int InflateStoredBlock() {
     }
     if (length > 0) {
         in.bits = 0;  // empty: forget the copies of the bytes that follow
+        if (StoredAroundWindow(&in, &pos, length)) length = 0;
         while (length > 0) {
             if (in.left > 0) {
                 uint32_t piece = length;

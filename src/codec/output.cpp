@@ -47,14 +47,18 @@ void WriteOut(const uint8_t* data) {
 
 }  // namespace
 
+void PutIntoMemory(const uint8_t* from, uint32_t count) {
+    // Nothing is written out: the bytes go to the target in one copy, and
+    // the count keeps the place of a write-out as the pieces did.
+    CopyToMemory(from, count);
+    state.outCount = (int32_t)(((uint32_t)state.outCount + count) % kChunkSize);
+}
+
 void FlushWindow(uint32_t count) {
     // 1. From window index 0 onward.
     const uint8_t* from = state.window;
     if (state.memoryMode) {
-        // Nothing is written out: the bytes go to the target in one copy,
-        // and the count keeps the place of a write-out as the pieces did.
-        CopyToMemory(from, count);
-        state.outCount = (int32_t)(((uint32_t)state.outCount + count) % kChunkSize);
+        PutIntoMemory(from, count);
         return;
     }
     // 2. Pieces that fill the output buffer up to its 2,048 bytes.

@@ -153,6 +153,7 @@ struct SfxState {
     uint16_t inputByte;     // cell NextInputByte stores each delivered byte into
     uint8_t memoryMode;     // an embedded stream is being inflated into memory
     uint8_t windowWrapped;  // the current stream has filled the window once: a distance may reach a whole window back
+                            // (kHistoryInTarget: the history is still the memory target's last 32 KiB)
     uint32_t outputLeft;    // file mode: bytes the entry may still produce (the walk sets its declared size)
 
     // Output stage and CRC-32 (codec/)
