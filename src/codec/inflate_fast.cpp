@@ -28,6 +28,7 @@
 namespace {
 
 #define KVSFX_HOT inline __attribute__((always_inline))
+#define KVSFX_UNLIKELY(condition) __builtin_expect((condition) != 0, 0)
 
 // KVSFX_NARROW_BIT_BUFFER gives a 64-bit machine the 32-bit build's loop,
 // so that its tests run where the 32-bit build cannot.
@@ -90,6 +91,13 @@ KVSFX_HOT void Refill(BitWord& bits, uint32_t& count, const uint8_t*& next) {
     bits |= LoadWord(next) << held;
     next += kWordBits / 8 - 1 - (held >> 3);  // (kWordBits - 1 - held) / 8
     count |= kRefilledBits;
+}
+
+// Consumes the bits of a slot: its low byte (count keeps only its low
+// byte meaningful, so the whole slot is subtracted).
+KVSFX_HOT void Consume(BitWord& bits, uint32_t& count, DecodeEntry entry) {
+    bits >>= (uint8_t)entry;
+    count -= entry;
 }
 
 // The value and extra bits of a length or distance slot, from the bits as
@@ -287,53 +295,49 @@ KVSFX_HOT int DecodeFastLoop(BitInput* in, uint32_t* position, const CodeTables&
         // Every slot's bits are consumed before it is told apart: a length
         // or distance takes its extra bits from the bits saved before.
         BitWord saved = bits;
-        bits >>= (uint8_t)entry;
-        count -= entry;
+        Consume(bits, count, entry);
         if (entry & kSlotLiteral) {
             uint8_t literal = (uint8_t)(entry >> 16);
             entry = literalSlots[(uint32_t)bits & literalMask];
             *out++ = literal;
             if (kLiteralsPerRefill == 1) {
                 Refill(bits, count, next);
-                if (out >= outLimit || next > inputLimit) break;
+                if (KVSFX_UNLIKELY(out >= outLimit || next > inputLimit)) break;
                 continue;
             }
             // Up to two more literals from the same refill; a code of
             // another kind after them goes on below with its bits consumed.
             saved = bits;
-            bits >>= (uint8_t)entry;
-            count -= entry;
+            Consume(bits, count, entry);
             if (entry & kSlotLiteral) {
                 literal = (uint8_t)(entry >> 16);
                 entry = literalSlots[(uint32_t)bits & literalMask];
                 *out++ = literal;
                 saved = bits;
-                bits >>= (uint8_t)entry;
-                count -= entry;
+                Consume(bits, count, entry);
                 if (entry & kSlotLiteral) {
                     literal = (uint8_t)(entry >> 16);
                     entry = literalSlots[(uint32_t)bits & literalMask];
                     Refill(bits, count, next);
                     *out++ = literal;
-                    if (out >= outLimit || next > inputLimit) break;
+                    if (KVSFX_UNLIKELY(out >= outLimit || next > inputLimit)) break;
                     continue;
                 }
             }
         }
 
-        if (entry & kSlotExceptional) {
+        if (KVSFX_UNLIKELY(entry & kSlotExceptional)) {
             if (entry & kSlotLink) {
                 // A code longer than the root's width: the root's bits are
                 // consumed, the sub-table's slot is consumed here.
                 entry = SubTableSlot(literals, entry, bits);
                 saved = bits;
-                bits >>= (uint8_t)entry;
-                count -= entry;
+                Consume(bits, count, entry);
                 if (entry & kSlotLiteral) {
                     *out++ = (uint8_t)(entry >> 16);
                     Refill(bits, count, next);
                     entry = literalSlots[(uint32_t)bits & literalMask];
-                    if (out >= outLimit || next > inputLimit) break;
+                    if (KVSFX_UNLIKELY(out >= outLimit || next > inputLimit)) break;
                     continue;
                 }
             }
@@ -352,13 +356,12 @@ KVSFX_HOT int DecodeFastLoop(BitInput* in, uint32_t* position, const CodeTables&
         uint32_t length = BaseAndExtra(entry, saved, bits);
         if (kWordBits == 32 || (count & 0xFF) < kMaxDistanceBits) Refill(bits, count, next);
         entry = distanceSlots[(uint32_t)bits & distanceMask];
-        if (entry & kSlotExceptional) {
+        if (KVSFX_UNLIKELY(entry & kSlotExceptional)) {
             if (entry & kSlotInvalid) {
                 status = kInflateBadData;
                 break;
             }
-            bits >>= (uint8_t)entry;
-            count -= entry;
+            Consume(bits, count, entry);
             entry = SubTableSlot(distances, entry, bits);
             if (entry & kSlotInvalid) {
                 status = kInflateBadData;
@@ -378,20 +381,19 @@ KVSFX_HOT int DecodeFastLoop(BitInput* in, uint32_t* position, const CodeTables&
             count -= extra;
         } else {
             saved = bits;
-            bits >>= (uint8_t)entry;
-            count -= entry;
+            Consume(bits, count, entry);
             distance = BaseAndExtra(entry, saved, bits);
         }
 
         // The source, as an address: the history lies below the window,
         // and a distance reaches at most a window back.
         const uintptr_t from = (uintptr_t)out - distance;
-        if (from < (uintptr_t)streamStart) {  // before the stream's first byte
+        if (KVSFX_UNLIKELY(from < (uintptr_t)streamStart)) {  // before the stream's first byte
             status = kInflateBadData;
             break;
         }
         uint8_t* const copyEnd = out + length;
-        if (copyEnd > matchEnd) {
+        if (KVSFX_UNLIKELY(copyEnd > matchEnd)) {
             pending->length = length;
             pending->distance = distance;
             status = kMatchPending;
@@ -403,7 +405,7 @@ KVSFX_HOT int DecodeFastLoop(BitInput* in, uint32_t* position, const CodeTables&
         out = copyEnd;
         // The match ended at or before kFastMatchEnd: room for the literals
         // of another round.
-        if (next > inputLimit) break;
+        if (KVSFX_UNLIKELY(next > inputLimit)) break;
     }
 
     count &= 0xFF;

@@ -1,7 +1,8 @@
 // libFuzzer target for the inflater. The first byte of an input chooses how
 // the stream is decoded, the rest is the stream:
-//   bit 0 clear: memory mode, into a target of exactly (byte >> 1) * 64 + 1
-//                bytes (the sanitizers watch its end);
+//   bit 0 clear: memory mode, into a target of exactly n * 64 + 1 bytes, or
+//                with bit 7 set n * 2048 + 1, where n is bits 1-6 (the
+//                sanitizers watch its end);
 //   bit 0 set:   file mode, through the 2,048-byte write-outs with their CRC
 //                and write check, to a writer that keeps nothing, for an
 //                entry that declares (byte >> 1) * 4096 bytes.
@@ -55,7 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         state.outputLeft = (uint32_t)(mode >> 1) * 4096;
         state.crc = 0xFFFFFFFFu;
     } else {
-        target.resize((size_t)(mode >> 1) * 64 + 1);
+        // The larger targets leave room for a long stored block to go
+        // around the window.
+        target.resize((size_t)((mode >> 1) & 0x3F) * (mode & 0x80 ? 2048 : 64) + 1);
         state.memoryMode = 1;
         state.outPtr = target.data();
         state.outLimit = target.data() + target.size();
