@@ -222,13 +222,14 @@ std::string PasswordFailingEveryCheck(const Bytes& file) {
         bool passesOne = false;
         int encrypted = 0;
         // The stub holds no whole signature: each one is a local header.
-        for (size_t at = 0; at + 30 <= file.size() && !passesOne; at++) {
-            if (LoadLe32(&file[at]) != (uint32_t)kLocalSignature || !(LoadLe16(&file[at + 6]) & 1)) continue;
-            const size_t header = at + 30 + LoadLe16(&file[at + 26]) + LoadLe16(&file[at + 28]);
-            if (header + 12 > file.size()) continue;
-            const uint8_t check = LoadLe16(&file[at + 6]) & 8 ? (uint8_t)(LoadLe16(&file[at + 10]) >> 8)
-                                                              : (uint8_t)(LoadLe32(&file[at + 14]) >> 24);
-            uint8_t bytes[12];
+        for (size_t at = 0; at + kLocalFixedSize <= file.size() && !passesOne; at++) {
+            if (LoadLe32(&file[at]) != (uint32_t)kLocalSignature || !(LoadLe16(&file[at + 6]) & kFlagEncrypted))
+                continue;
+            const size_t header = at + kLocalFixedSize + LoadLe16(&file[at + 26]) + LoadLe16(&file[at + 28]);
+            if (header + kEncryptionHeaderSize > file.size()) continue;
+            const uint8_t check = LoadLe16(&file[at + 6]) & kFlagDescriptor ? (uint8_t)(LoadLe16(&file[at + 10]) >> 8)
+                                                                            : (uint8_t)(LoadLe32(&file[at + 14]) >> 24);
+            uint8_t bytes[kEncryptionHeaderSize];
             memcpy(bytes, &file[header], sizeof bytes);
             TraditionalCipher(candidate).Decrypt(bytes, sizeof bytes);
             passesOne = bytes[11] == check;

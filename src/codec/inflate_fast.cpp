@@ -181,11 +181,10 @@ void CopyBack(uint8_t* out, uint32_t distance, uint32_t length) {
 
 // A match of the fast loop, from `from` (distance back) up to end, in whole
 // pieces, kFastCopyBytes at least: the copy may run up to kFastCopyBytes - 1
-// bytes past the match's end. The
-// window's bytes past the output are nobody's (the previous window lives on
-// in the history), and the loop keeps a match's end far enough from the
-// allocation's end. A piece is read only from bytes already written: its
-// source lies at least a piece back.
+// bytes past the match's end. The window's bytes past the output are
+// nobody's (the previous window lives on in the history), and the loop
+// keeps a match's end far enough from the allocation's end. A piece is read
+// only from bytes already written: its source lies at least a piece back.
 KVSFX_HOT void CopyFast(uint8_t* out, const uint8_t* from, uint32_t distance, uint8_t* const end) {
     // Most matches are short: their first kFastCopyBytes go without a test.
     if (distance >= kCopyPiece) {

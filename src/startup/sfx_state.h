@@ -27,7 +27,7 @@ enum : uint32_t {
     kCurrentNameCapacity = 288,               // currentName
     kMessageBufferSize = 500,                 // messageBuffer, and every message text by default
     kWindowSize = 32768,                      // the inflater's sliding window
-    kWindowAllocation = 32776,                // from the window's start: the window and 8 bytes a copy may overrun into
+    kWindowAllocation = 32776,                // from the window's start: the window and 8 bytes of slack
     kWindowHistory = 32768,                   // before the window: a copy of the last full window (AllocateWindow)
     kChunkSize = 2048,                        // one refill of the input, one write-out of output
     kCodecBufferAllocation = 2068,            // InputBuffer area and outBuffer allocations
